@@ -1,0 +1,17 @@
+// Page selection: "1-3, 5, 8-" or "all" into the sorted list of pages.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "engine/convert_types.h"
+
+namespace bl {
+
+// The selected pages, ascending and without duplicates, or the first problem of
+// the text. Pure.
+Result<std::vector<std::int32_t>> parse_page_selection(std::string_view text,
+                                                       std::int32_t page_count);
+
+}  // namespace bl

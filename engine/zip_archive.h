@@ -1,0 +1,56 @@
+// The optional ZIP archive of a job's pages: stored entries, UTF-8 names, no
+// ZIP64, written through a temporary file like every other output.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/convert_types.h"
+
+namespace bl {
+
+struct ZipEntry {
+    std::filesystem::path source;
+    std::string name;  // UTF-8 name inside the archive, no folders
+};
+
+struct ZipOptions {
+    ExistingFilePolicy existing_files = ExistingFilePolicy::Ask;
+    // 100-nanosecond units since 1970-01-01 UTC; the current time when empty.
+    std::optional<std::int64_t> modified_time;
+};
+
+struct ZipResult {
+    std::filesystem::path path;
+    std::uint64_t bytes = 0;
+};
+
+// Gathers the pages a job wrote into `base_name` + ".zip" in `output_folder`.
+Result<ZipResult> zip_job_pages(const ConvertResult& result,
+                                const std::filesystem::path& output_folder,
+                                const std::string& base_name, const ZipOptions& options,
+                                const CancellationToken& token);
+
+// Writes the archive; never throws.
+Result<ZipResult> create_zip_archive(const std::vector<ZipEntry>& entries,
+                                     const std::filesystem::path& output_folder,
+                                     const std::string& base_name, const ZipOptions& options,
+                                     const CancellationToken& token);
+
+MaybeError validate_zip_entries(const std::vector<ZipEntry>& entries);
+
+// The ZIP format's CRC-32, continued from `crc` over `size` bytes.
+std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t size);
+
+struct DosDateTime {
+    std::uint16_t time = 0;
+    std::uint16_t date = 0x0021;
+};
+
+// The archive timestamp in local time; 1 January 1980 outside 1980 to 2107.
+DosDateTime dos_date_time(std::int64_t unix_100ns);
+
+}  // namespace bl
