@@ -45,7 +45,7 @@ enum class ErrorKind : std::uint32_t {
 
 struct ConvertError {
     ErrorKind kind = ErrorKind::InternalError;
-    std::string message;  // a complete sentence, shown to the user unchanged
+    std::string message;     // a complete sentence, shown to the user unchanged
     std::uint32_t page = 0;  // 1-based page the failure belongs to; 0 for none
 
     friend bool operator==(const ConvertError&, const ConvertError&) = default;
@@ -172,14 +172,14 @@ struct ProgressEvent {
 // A shared flag: every copy sees the same value. It is never reset, so each run
 // uses a fresh token.
 class CancellationToken {
-public:
+  public:
     CancellationToken() : flag_(std::make_shared<std::atomic<bool>>(false)) {}
 
     void cancel() const { flag_->store(true, std::memory_order_release); }
     bool is_cancelled() const { return flag_->load(std::memory_order_acquire); }
     const std::atomic<bool>& flag() const { return *flag_; }
 
-private:
+  private:
     std::shared_ptr<std::atomic<bool>> flag_;
 };
 

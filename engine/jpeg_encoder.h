@@ -13,7 +13,7 @@ namespace bl {
 // One configured compressor, used for every page of a job, by one encode at a
 // time.
 class JpegEncoder {
-public:
+  public:
     explicit JpegEncoder(tjhandle handle) : handle_(handle) {}
     JpegEncoder(const JpegEncoder&) = delete;
     JpegEncoder& operator=(const JpegEncoder&) = delete;
@@ -21,7 +21,7 @@ public:
 
     tjhandle handle() const { return handle_; }
 
-private:
+  private:
     tjhandle handle_;
 };
 

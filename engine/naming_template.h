@@ -26,8 +26,7 @@ MaybeError validate_naming_template(std::string_view naming_template);
 
 // Expands the template and cleans the result into a file name (without
 // extension) of at most 200 bytes.
-Result<std::string> render_file_name(std::string_view naming_template,
-                                     const NamingValues& values);
+Result<std::string> render_file_name(std::string_view naming_template, const NamingValues& values);
 
 // A usable file name of at most max(limit, 8) bytes; never fails.
 std::string sanitize_file_name(std::string_view text, std::size_t limit);

@@ -26,7 +26,7 @@ Result<PixelSize> page_pixel_size(PageSize size, double dpi, const ConvertLimits
 // PDFium's form-fill environment of one document, for drawing form fields as
 // stored. Created and destroyed under pdfium_mutex; owned by the PdfDocument.
 class FormEnvironment {
-public:
+  public:
     explicit FormEnvironment(FPDF_DOCUMENT document);
     FormEnvironment(const FormEnvironment&) = delete;
     FormEnvironment& operator=(const FormEnvironment&) = delete;
@@ -34,7 +34,7 @@ public:
 
     FPDF_FORMHANDLE handle() const { return handle_; }
 
-private:
+  private:
     // PDFium keeps a pointer to this record for the environment's whole life.
     FPDF_FORMFILLINFO info_{};
     FPDF_FORMHANDLE handle_ = nullptr;
@@ -42,7 +42,7 @@ private:
 
 // A loaded page, announced to the form environment when there is one.
 class LoadedPage {
-public:
+  public:
     LoadedPage(FPDF_DOCUMENT document, int index, FPDF_FORMHANDLE form);
     LoadedPage(const LoadedPage&) = delete;
     LoadedPage& operator=(const LoadedPage&) = delete;
@@ -50,7 +50,7 @@ public:
 
     FPDF_PAGE page() const { return page_; }
 
-private:
+  private:
     FPDF_PAGE page_ = nullptr;
     FPDF_FORMHANDLE form_ = nullptr;
 };
@@ -64,12 +64,15 @@ struct RenderPause {
     bool timed_out = false;
 };
 
+// PDFium's pause callback for a RenderPause: pause when the job is cancelled or
+// the deadline has passed; a passed deadline is recorded in `timed_out`.
+FPDF_BOOL need_to_pause_now(IFSDK_PAUSE* pause);
+
 // Renders page `page_number` (1-based) at `size` into `buffer` as BGRx rows of
 // `stride_out` bytes. The caller holds pdfium_mutex. Every error carries the page.
 MaybeError render_page(PdfDocument& document, std::uint32_t page_number, PixelSize size,
                        const ImageOptions& image, std::vector<std::uint8_t>& buffer,
-                       std::int32_t& stride_out, const CancellationToken& token,
-                       Deadline deadline);
+                       std::int32_t& stride_out, const CancellationToken& token, Deadline deadline);
 
 struct VersionInfo {
     std::string application;

@@ -70,8 +70,7 @@ struct PdfDocument {
 // Opens a PDF. The caller holds pdfium_mutex. `password` is wiped in every
 // outcome, as soon as PDFium has used it.
 Result<std::unique_ptr<PdfDocument>> open_pdf(const std::filesystem::path& path,
-                                              std::string& password,
-                                              const ConvertLimits& limits);
+                                              std::string& password, const ConvertLimits& limits);
 
 // Opens, reads the document's facts and closes again. Takes pdfium_mutex itself
 // and never throws.

@@ -31,15 +31,14 @@ struct FPDF_LIBRARY_CONFIG {
     const char** m_pUserFontPaths;
     void* m_pIsolate;
     unsigned int m_v8EmbedderSlot;
-    void* m_pPlatform;     // version 3
-    int m_RendererType;    // version 4
+    void* m_pPlatform;   // version 3
+    int m_RendererType;  // version 4
 };
 
 // Custom file access for FPDF_LoadCustomDocument.
 struct FPDF_FILEACCESS {
     unsigned long m_FileLen;
-    int (*m_GetBlock)(void* param, unsigned long position, unsigned char* pBuf,
-                      unsigned long size);
+    int (*m_GetBlock)(void* param, unsigned long position, unsigned char* pBuf, unsigned long size);
     void* m_Param;
 };
 
@@ -98,13 +97,12 @@ struct FPDF_FORMFILLINFO {
                              double left, double top, double right, double bottom);
     int (*FFI_GetCurrentPageIndex)(FPDF_FORMFILLINFO* pThis, FPDF_DOCUMENT document);
     void (*FFI_SetCurrentPage)(FPDF_FORMFILLINFO* pThis, FPDF_DOCUMENT document, int iCurPage);
-    void (*FFI_GotoURL)(FPDF_FORMFILLINFO* pThis, FPDF_DOCUMENT document,
-                        FPDF_WIDESTRING wsURL);
-    void (*FFI_GetPageViewRect)(FPDF_FORMFILLINFO* pThis, FPDF_PAGE page, double* left,
-                                double* top, double* right, double* bottom);
+    void (*FFI_GotoURL)(FPDF_FORMFILLINFO* pThis, FPDF_DOCUMENT document, FPDF_WIDESTRING wsURL);
+    void (*FFI_GetPageViewRect)(FPDF_FORMFILLINFO* pThis, FPDF_PAGE page, double* left, double* top,
+                                double* right, double* bottom);
     void (*FFI_PageEvent)(FPDF_FORMFILLINFO* pThis, int page_count, FPDF_DWORD event_type);
-    FPDF_BOOL (*FFI_PopupMenu)(FPDF_FORMFILLINFO* pThis, FPDF_PAGE page, FPDF_WIDGET hWidget,
-                               int menuFlag, float x, float y);
+    FPDF_BOOL (*FFI_PopupMenu)
+    (FPDF_FORMFILLINFO* pThis, FPDF_PAGE page, FPDF_WIDGET hWidget, int menuFlag, float x, float y);
     void* (*FFI_OpenFile)(FPDF_FORMFILLINFO* pThis, int fileFlag, FPDF_WIDESTRING wsURL,
                           const char* mode);
     void (*FFI_EmailTo)(FPDF_FORMFILLINFO* pThis, void* fileHandler, FPDF_WIDESTRING pTo,
@@ -115,12 +113,13 @@ struct FPDF_FORMFILLINFO {
     int (*FFI_GetPlatform)(FPDF_FORMFILLINFO* pThis, void* platform, int length);
     int (*FFI_GetLanguage)(FPDF_FORMFILLINFO* pThis, void* language, int length);
     void* (*FFI_DownloadFromURL)(FPDF_FORMFILLINFO* pThis, FPDF_WIDESTRING URL);
-    FPDF_BOOL (*FFI_PostRequestURL)(FPDF_FORMFILLINFO* pThis, FPDF_WIDESTRING wsURL,
-                                    FPDF_WIDESTRING wsData, FPDF_WIDESTRING wsContentType,
-                                    FPDF_WIDESTRING wsEncode, FPDF_WIDESTRING wsHeader,
-                                    void* response);
-    FPDF_BOOL (*FFI_PutRequestURL)(FPDF_FORMFILLINFO* pThis, FPDF_WIDESTRING wsURL,
-                                   FPDF_WIDESTRING wsData, FPDF_WIDESTRING wsEncode);
+    FPDF_BOOL (*FFI_PostRequestURL)
+    (FPDF_FORMFILLINFO* pThis, FPDF_WIDESTRING wsURL, FPDF_WIDESTRING wsData,
+     FPDF_WIDESTRING wsContentType, FPDF_WIDESTRING wsEncode, FPDF_WIDESTRING wsHeader,
+     void* response);
+    FPDF_BOOL (*FFI_PutRequestURL)
+    (FPDF_FORMFILLINFO* pThis, FPDF_WIDESTRING wsURL, FPDF_WIDESTRING wsData,
+     FPDF_WIDESTRING wsEncode);
     void (*FFI_OnFocusChange)(FPDF_FORMFILLINFO* param, FPDF_ANNOTATION annot, int page_index);
     void (*FFI_DoURIActionWithKeyboardModifier)(FPDF_FORMFILLINFO* param, FPDF_BYTESTRING uri,
                                                 int modifiers);
@@ -181,8 +180,7 @@ void FPDFBitmap_FillRect(FPDF_BITMAP bitmap, int left, int top, int width, int h
 void FPDFBitmap_Destroy(FPDF_BITMAP bitmap);
 
 int FPDF_RenderPageBitmap_Start(FPDF_BITMAP bitmap, FPDF_PAGE page, int start_x, int start_y,
-                                int size_x, int size_y, int rotate, int flags,
-                                IFSDK_PAUSE* pause);
+                                int size_x, int size_y, int rotate, int flags, IFSDK_PAUSE* pause);
 int FPDF_RenderPage_Continue(FPDF_PAGE page, IFSDK_PAUSE* pause);
 void FPDF_RenderPage_Close(FPDF_PAGE page);
 

@@ -1,10 +1,10 @@
 #include "tests/support/pdf_writer.h"
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
-#include <sys/wait.h>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,6 +26,14 @@ void replace_all(std::string& text, const std::string& from, const std::string& 
 }
 
 }  // namespace
+
+PdfPage page_of_size(double width, double height, int rotate) {
+    PdfPage page;
+    page.width = width;
+    page.height = height;
+    page.rotate = rotate;
+    return page;
+}
 
 int PdfWriter::add_object(const std::string& body) {
     objects_.push_back(body);
@@ -117,7 +125,9 @@ std::string PdfWriter::build() const {
     return out;
 }
 
-void PdfWriter::write(const std::filesystem::path& path) const { write_file(path, build()); }
+void PdfWriter::write(const std::filesystem::path& path) const {
+    write_file(path, build());
+}
 
 std::string simple_pdf(int count, double width, double height, const std::string& version) {
     PdfWriter writer(version);

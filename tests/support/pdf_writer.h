@@ -26,8 +26,11 @@ struct PdfPage {
     std::optional<std::string> raw_dictionary;
 };
 
+// A page of the given size with no content.
+PdfPage page_of_size(double width, double height, int rotate = 0);
+
 class PdfWriter {
-public:
+  public:
     explicit PdfWriter(std::string version = "1.7") : version_(std::move(version)) {}
 
     // Adds an object and returns its number, for references such as "5 0 R".
@@ -51,7 +54,7 @@ public:
     // "n 0 R"
     static std::string ref(int object) { return std::to_string(object) + " 0 R"; }
 
-private:
+  private:
     std::string version_;
     std::vector<std::string> objects_;  // object n is objects_[n - 1]
     std::vector<PdfPage> pages_;
@@ -70,7 +73,7 @@ std::string read_file(const std::filesystem::path& path);
 
 // A fresh, empty folder for one test, removed by the destructor.
 class TempDir {
-public:
+  public:
     TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -78,7 +81,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
