@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "engine/convert_types.h"
 
 namespace bl {
+
+struct OutputFile;
 
 struct ZipEntry {
     std::filesystem::path source;
@@ -42,6 +45,17 @@ Result<ZipResult> create_zip_archive(const std::vector<ZipEntry>& entries,
 
 MaybeError validate_zip_entries(const std::vector<ZipEntry>& entries);
 
+// Reads `source` to the end through `buffer`; returns its size and sets `crc`
+// to its CRC-32.
+Result<std::uint64_t> scan_zip_input(const std::filesystem::path& source,
+                                     std::span<unsigned char> buffer, std::uint32_t& crc);
+
+// Appends `source` to `archive` through `buffer`; returns the bytes copied and
+// sets `crc` to the CRC-32 of what was copied.
+Result<std::uint64_t> copy_zip_input(const std::filesystem::path& source,
+                                     std::span<unsigned char> buffer, std::uint32_t& crc,
+                                     OutputFile& archive);
+
 // The ZIP format's CRC-32, continued from `crc` over `size` bytes.
 std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t size);
 
@@ -52,5 +66,22 @@ struct DosDateTime {
 
 // The archive timestamp in local time; 1 January 1980 outside 1980 to 2107.
 DosDateTime dos_date_time(std::int64_t unix_100ns);
+
+namespace detail {
+
+// Tests swap these to fake 4 GiB inputs cheaply and files that change mid-archive.
+struct ZipInputHooks {
+    int (*open)(const std::filesystem::path& path);            // a handle, or -1 with errno set
+    long (*read)(int handle, void* buffer, std::size_t size);  // 0 at the end, -1 with errno
+    void (*close)(int handle);
+    std::uint32_t (*crc32)(std::uint32_t crc, const void* data, std::size_t size);
+};
+
+// The hooks in use; the defaults are the real file reads and crc32_update.
+ZipInputHooks& zip_input_hooks();
+// Puts the real ones back.
+void reset_zip_input_hooks();
+
+}  // namespace detail
 
 }  // namespace bl
