@@ -1,6 +1,7 @@
 // The conversion driver: one PDF in, one JPEG per selected page out.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "engine/convert_types.h"
@@ -16,5 +17,26 @@ ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
 
 // The up-front checks of a request; nothing is opened or written.
 MaybeError validate_request(const ConvertRequest& request);
+
+namespace detail {
+
+// Points where tests can observe or steer a job's threads, since timing cannot be
+// relied on. All empty in normal use.
+struct DriverHooks {
+    // On the driver's thread, just before a page's rendering starts.
+    std::function<void(std::uint32_t page)> before_render;
+    // On whichever thread encodes the page, just before its encoding starts.
+    std::function<void(std::uint32_t page)> before_encode;
+    // Asked before an encode is started beside the next render; false simulates a
+    // system that cannot start another thread.
+    std::function<bool()> may_start_thread;
+    // Given a page's rendering deadline, returns the one to use, so that a test can
+    // make a page run out of time without depending on how fast it renders.
+    std::function<Deadline(std::uint32_t page, Deadline deadline)> page_deadline;
+};
+
+DriverHooks& driver_hooks();
+
+}  // namespace detail
 
 }  // namespace bl
