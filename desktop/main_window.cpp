@@ -1,0 +1,359 @@
+#include "desktop/main_window.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace bl::desktop {
+
+namespace {
+
+// A button holds one shortcut, and setting one replaces the Alt+letter of its
+// text; this keeps the letter working beside the standard key.
+void keepMnemonic(QAbstractButton* button) {
+    const QKeySequence mnemonic = QKeySequence::mnemonic(button->text());
+    if (mnemonic.isEmpty()) {
+        return;
+    }
+    auto* shortcut = new QShortcut(mnemonic, button);
+    QObject::connect(shortcut, &QShortcut::activated, button, &QAbstractButton::animateClick);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(tr("Brightleaf \u2014 PDF to JPG"));
+    setAcceptDrops(true);
+    setMinimumSize(960, 620);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+
+    auto* header = new QLabel(tr("<b>Convert PDF pages to JPG images</b>"), central);
+    header->setObjectName(QStringLiteral("headerLabel"));
+    header->setTextFormat(Qt::RichText);
+    layout->addWidget(header);
+
+    auto* privacy = new QLabel(tr("Runs on this computer. Your files are not uploaded."), central);
+    privacy->setObjectName(QStringLiteral("privacyLabel"));
+    privacy->setAccessibleName(tr("Privacy note"));
+    layout->addWidget(privacy);
+
+    auto* panels = new QHBoxLayout();
+    layout->addLayout(panels, 1);
+    panels->addWidget(buildFilesPanel(central), 3);
+    panels->addWidget(buildSettingsPanel(central), 2);
+    layout->addWidget(buildStatusRow(central));
+
+    setCentralWidget(central);
+    buildMenus();
+
+    JobQueueModel* model = controller_.model();
+    connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::refreshAfterQueueChange);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::refreshAfterQueueChange);
+    connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::refreshAfterQueueChange);
+    connect(model, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshAfterQueueChange);
+    connect(&controller_, &ConversionController::checkingChanged, this,
+            &MainWindow::refreshAfterQueueChange);
+    connect(queueView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::updateControls);
+    connectSettingsPanel();
+
+    updateControls();
+}
+
+MainWindow::~MainWindow() {
+    // The controller and its model go before the child widgets do; nothing of
+    // theirs may reach a window that is half torn down.
+    disconnect(&controller_, nullptr, this, nullptr);
+    disconnect(controller_.model(), nullptr, this, nullptr);
+    queueView_->setModel(nullptr);
+}
+
+QWidget* MainWindow::buildFilesPanel(QWidget* parent) {
+    auto* group = new QGroupBox(tr("Files"), parent);
+    group->setObjectName(QStringLiteral("filesGroup"));
+    auto* layout = new QVBoxLayout(group);
+
+    dropHint_ = new QLabel(
+        tr("Drag PDF files here, or choose them with \u201CAdd PDFs\u2026\u201D."), group);
+    dropHint_->setObjectName(QStringLiteral("dropHint"));
+    dropHint_->setAlignment(Qt::AlignCenter);
+    dropHint_->setMinimumHeight(48);
+    dropHint_->setWordWrap(true);
+    dropHint_->setStyleSheet(
+        QStringLiteral("border: 2px dashed palette(mid); border-radius: 6px; padding: 8px;"));
+    layout->addWidget(dropHint_);
+
+    queueView_ = new QTableView(group);
+    queueView_->setObjectName(QStringLiteral("queueView"));
+    queueView_->setModel(controller_.model());
+    queueView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    queueView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    queueView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    queueView_->verticalHeader()->hide();
+    queueView_->horizontalHeader()->setSectionResizeMode(JobQueueModel::FileColumn,
+                                                         QHeaderView::Stretch);
+    queueView_->horizontalHeader()->setSectionResizeMode(JobQueueModel::StatusColumn,
+                                                         QHeaderView::Stretch);
+    queueView_->setAccessibleName(tr("File queue"));
+    queueView_->setAccessibleDescription(
+        tr("PDF files to convert, with page count, size and status"));
+    connect(queueView_, &QAbstractItemView::doubleClicked, this,
+            &MainWindow::openFirstOutputOfSelection);
+    layout->addWidget(queueView_, 1);
+
+    auto* buttons = new QHBoxLayout();
+    addButton_ = new QPushButton(tr("&Add PDFs\u2026"), group);
+    addButton_->setObjectName(QStringLiteral("addButton"));
+    addButton_->setShortcut(QKeySequence::Open);
+    addButton_->setToolTip(tr("Add PDF files (Ctrl+O)"));
+    keepMnemonic(addButton_);
+    connect(addButton_, &QPushButton::clicked, this, &MainWindow::addFilesDialog);
+    buttons->addWidget(addButton_);
+
+    removeButton_ = new QPushButton(tr("&Remove"), group);
+    removeButton_->setObjectName(QStringLiteral("removeButton"));
+    removeButton_->setShortcut(QKeySequence::Delete);
+    keepMnemonic(removeButton_);
+    connect(removeButton_, &QPushButton::clicked, this, &MainWindow::removeSelectedJobs);
+    buttons->addWidget(removeButton_);
+
+    clearButton_ = new QPushButton(tr("C&lear list"), group);
+    clearButton_->setObjectName(QStringLiteral("clearButton"));
+    connect(clearButton_, &QPushButton::clicked, &controller_, &ConversionController::clearJobs);
+    buttons->addWidget(clearButton_);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    return group;
+}
+
+QWidget* MainWindow::buildStatusRow(QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName(QStringLiteral("statusRow"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    auto* column = new QVBoxLayout();
+    statusLabel_ = new QLabel(tr("Add PDF files to begin."), row);
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel_->setAccessibleName(tr("Status"));
+    statusLabel_->setWordWrap(true);
+    column->addWidget(statusLabel_);
+    progressBar_ = new QProgressBar(row);
+    progressBar_->setObjectName(QStringLiteral("progressBar"));
+    progressBar_->setAccessibleName(tr("Conversion progress"));
+    progressBar_->hide();
+    column->addWidget(progressBar_);
+    layout->addLayout(column, 1);
+
+    openFolderButton_ = new QPushButton(tr("&Open output folder"), row);
+    openFolderButton_->setObjectName(QStringLiteral("openFolderButton"));
+    connect(openFolderButton_, &QPushButton::clicked, this, &MainWindow::openOutputFolder);
+    layout->addWidget(openFolderButton_);
+
+    cancelButton_ = new QPushButton(tr("Cancel"), row);
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton_->setShortcut(QKeySequence(Qt::Key_Escape));
+    layout->addWidget(cancelButton_);
+
+    convertButton_ = new QPushButton(tr("Convert to &JPG"), row);
+    convertButton_->setObjectName(QStringLiteral("convertButton"));
+    convertButton_->setDefault(true);
+    convertButton_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    convertButton_->setToolTip(tr("Start converting (Ctrl+Enter)"));
+    keepMnemonic(convertButton_);
+    connect(convertButton_, &QPushButton::clicked, this, &MainWindow::startConversion);
+    layout->addWidget(convertButton_);
+
+    return row;
+}
+
+void MainWindow::buildMenus() {
+    QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
+    fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    QAction* addAction = fileMenu->addAction(tr("&Add PDFs\u2026"));
+    addAction->setObjectName(QStringLiteral("addAction"));
+    connect(addAction, &QAction::triggered, this, &MainWindow::addFilesDialog);
+    fileMenu->addSeparator();
+    QAction* exitAction = fileMenu->addAction(tr("E&xit"));
+    exitAction->setObjectName(QStringLiteral("exitAction"));
+    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* helpMenu = menuBar()->addMenu(tr("&Help"));
+    helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    QAction* aboutAction = helpMenu->addAction(tr("&About and third-party notices"));
+    aboutAction->setObjectName(QStringLiteral("aboutAction"));
+}
+
+void MainWindow::addFilesDialog() {
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        this, tr("Choose PDF files"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+        tr("PDF documents (*.pdf);;All files (*)"));
+    if (!paths.isEmpty()) {
+        controller_.addFiles(paths);
+    }
+}
+
+void MainWindow::startConversion() {
+    const QString reason = notReadyReason();
+    if (!reason.isEmpty()) {
+        statusLabel_->setText(reason);
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!pdfPaths(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QStringList paths = pdfPaths(event->mimeData());
+    if (paths.isEmpty()) {
+        return;
+    }
+    controller_.addFiles(paths);
+    event->acceptProposedAction();
+}
+
+QStringList MainWindow::pdfPaths(const QMimeData* mime) {
+    QStringList paths;
+    if (mime == nullptr || !mime->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) {
+            continue;
+        }
+        const QString path = url.toLocalFile();
+        if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+            paths.append(path);
+        }
+    }
+    return paths;
+}
+
+QString MainWindow::notReadyReason() const {
+    if (controller_.isRunning()) {
+        return tr("Converting\u2026");
+    }
+    if (controller_.model()->rowCount() == 0) {
+        return tr("Add PDF files to begin.");
+    }
+    if (controller_.checkingCount() > 0) {
+        return tr("Checking files\u2026");
+    }
+    if (controller_.readyCount() == 0) {
+        return tr("No files are ready to convert.");
+    }
+    if (!pageSelectionValid_) {
+        return tr("Fix the page selection.");
+    }
+    if (!templateValid_) {
+        return tr("Fix the file naming template.");
+    }
+    if (outputFolderEdit_->text().isEmpty()) {
+        return tr("Choose where to save the images.");
+    }
+    return {};
+}
+
+void MainWindow::updateControls() {
+    if (statusLabel_ == nullptr) {
+        return;
+    }
+    const QString reason = notReadyReason();
+    const bool ready = reason.isEmpty();
+    const bool running = controller_.isRunning();
+    const bool empty = controller_.model()->rowCount() == 0;
+
+    convertButton_->setEnabled(ready);
+    convertButton_->setToolTip(ready ? tr("Start converting (Ctrl+Enter)") : reason);
+    cancelButton_->setEnabled(running);
+    addButton_->setEnabled(true);
+    removeButton_->setEnabled(queueView_->selectionModel()->hasSelection());
+    clearButton_->setEnabled(!running && !empty);
+    const QString folder = outputFolderEdit_->text();
+    openFolderButton_->setEnabled(!folder.isEmpty() && QFileInfo(folder).isDir());
+    dropHint_->setVisible(empty);
+
+    if (!running && progressBar_->isHidden()) {
+        statusLabel_->setText(ready ? tr("Ready to convert.") : reason);
+    }
+}
+
+void MainWindow::refreshAfterQueueChange() {
+    if (controller_.isRunning()) {
+        return;
+    }
+    updateControls();
+}
+
+QList<quint64> MainWindow::selectedJobIds() const {
+    QModelIndexList rows = queueView_->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    const QList<Job>& jobs = controller_.model()->jobs();
+    QList<quint64> ids;
+    for (const QModelIndex& row : rows) {
+        if (row.row() >= 0 && row.row() < jobs.size()) {
+            ids.append(jobs.at(row.row()).id);
+        }
+    }
+    return ids;
+}
+
+void MainWindow::removeSelectedJobs() {
+    const QList<quint64> ids = selectedJobIds();
+    if (!ids.isEmpty()) {
+        controller_.removeJobs(ids);
+    }
+}
+
+void MainWindow::openFirstOutputOfSelection() {
+    const QList<quint64> ids = selectedJobIds();
+    if (ids.isEmpty()) {
+        return;
+    }
+    const Job* job = controller_.model()->job(ids.first());
+    if (job == nullptr || job->outputFiles.isEmpty()) {
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(job->outputFiles.first()));
+}
+
+void MainWindow::openOutputFolder() {
+    const QString folder = outputFolderEdit_->text();
+    if (!folder.isEmpty()) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    }
+}
+
+}  // namespace bl::desktop

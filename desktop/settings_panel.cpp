@@ -1,0 +1,280 @@
+// The settings panel of the main window: its widgets and how they follow each
+// other.
+#include "desktop/main_window.h"
+
+#include <QCheckBox>
+#include <QColor>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+#include <cstdint>
+
+namespace bl::desktop {
+
+namespace {
+
+// Item data of the Custom preset, which leaves the DPI to the spin box.
+constexpr double kCustomPreset = -1.0;
+
+}  // namespace
+
+QWidget* MainWindow::buildSettingsPanel(QWidget* parent) {
+    auto* scroll = new QScrollArea(parent);
+    scroll->setObjectName(QStringLiteral("settingsScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    auto* content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("settingsPanel"));
+    auto* layout = new QVBoxLayout(content);
+    // Flush with the files panel beside it and the status row below.
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    // Pages
+    auto* pagesGroup = new QGroupBox(tr("Pages"), content);
+    pagesGroup->setObjectName(QStringLiteral("pagesGroup"));
+    auto* pagesLayout = new QVBoxLayout(pagesGroup);
+    allPagesRadio_ = new QRadioButton(tr("All pages"), pagesGroup);
+    allPagesRadio_->setObjectName(QStringLiteral("allPagesRadio"));
+    allPagesRadio_->setChecked(true);
+    pagesLayout->addWidget(allPagesRadio_);
+    auto* selectedRow = new QHBoxLayout();
+    selectedPagesRadio_ = new QRadioButton(tr("Selected pages:"), pagesGroup);
+    selectedPagesRadio_->setObjectName(QStringLiteral("selectedPagesRadio"));
+    selectedRow->addWidget(selectedPagesRadio_);
+    pagesEdit_ = new QLineEdit(pagesGroup);
+    pagesEdit_->setObjectName(QStringLiteral("pagesEdit"));
+    pagesEdit_->setPlaceholderText(tr("e.g. 1-3, 5, 8-"));
+    pagesEdit_->setAccessibleName(tr("Page selection"));
+    pagesEdit_->setEnabled(false);
+    selectedRow->addWidget(pagesEdit_, 1);
+    pagesLayout->addLayout(selectedRow);
+    pagesHint_ = new QLabel(pagesGroup);
+    pagesHint_->setObjectName(QStringLiteral("pagesHint"));
+    pagesHint_->setWordWrap(true);
+    setHint(pagesHint_, tr("Every page of each file is converted."), false);
+    pagesLayout->addWidget(pagesHint_);
+    layout->addWidget(pagesGroup);
+
+    // Quality
+    auto* qualityGroup = new QGroupBox(tr("Quality"), content);
+    qualityGroup->setObjectName(QStringLiteral("qualityGroup"));
+    auto* qualityLayout = new QVBoxLayout(qualityGroup);
+    presetCombo_ = new QComboBox(qualityGroup);
+    presetCombo_->setObjectName(QStringLiteral("presetCombo"));
+    presetCombo_->setAccessibleName(tr("Resolution preset"));
+    // The long preset texts must not widen the panel beyond its share.
+    presetCombo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    presetCombo_->setMinimumContentsLength(12);
+    presetCombo_->addItem(tr("72 DPI \u2014 smallest files, on-screen previews"), 72.0);
+    presetCombo_->addItem(tr("96 DPI \u2014 screen viewing"), 96.0);
+    presetCombo_->addItem(tr("150 DPI \u2014 balanced (recommended)"), 150.0);
+    presetCombo_->addItem(tr("200 DPI \u2014 sharper text"), 200.0);
+    presetCombo_->addItem(tr("300 DPI \u2014 high detail, larger files"), 300.0);
+    presetCombo_->addItem(tr("600 DPI \u2014 print quality, very large files"), 600.0);
+    presetCombo_->addItem(tr("Custom (set in Advanced)"), kCustomPreset);
+    presetCombo_->setCurrentIndex(2);
+    qualityLayout->addWidget(presetCombo_);
+    dpiHint_ = new QLabel(tr("Higher DPI gives more detail and larger files."), qualityGroup);
+    dpiHint_->setObjectName(QStringLiteral("dpiHint"));
+    dpiHint_->setWordWrap(true);
+    qualityLayout->addWidget(dpiHint_);
+    layout->addWidget(qualityGroup);
+
+    advancedToggle_ = new QPushButton(tr("Show advanced settings"), content);
+    advancedToggle_->setObjectName(QStringLiteral("advancedToggle"));
+    advancedToggle_->setFlat(true);
+    advancedToggle_->setCheckable(true);
+    advancedToggle_->setStyleSheet(QStringLiteral("text-align: left;"));
+    layout->addWidget(advancedToggle_);
+
+    // Advanced settings
+    advancedGroup_ = new QGroupBox(tr("Advanced settings"), content);
+    advancedGroup_->setObjectName(QStringLiteral("advancedGroup"));
+    auto* form = new QFormLayout(advancedGroup_);
+    dpiSpin_ = new QDoubleSpinBox(advancedGroup_);
+    dpiSpin_->setObjectName(QStringLiteral("dpiSpin"));
+    dpiSpin_->setRange(10.0, 600.0);
+    dpiSpin_->setDecimals(0);
+    dpiSpin_->setSuffix(tr(" DPI"));
+    dpiSpin_->setValue(150.0);
+    dpiSpin_->setAccessibleName(tr("Resolution in DPI"));
+    form->addRow(tr("Resolution:"), dpiSpin_);
+    qualitySpin_ = new QSpinBox(advancedGroup_);
+    qualitySpin_->setObjectName(QStringLiteral("qualitySpin"));
+    qualitySpin_->setRange(1, 100);
+    qualitySpin_->setValue(90);
+    qualitySpin_->setAccessibleName(tr("JPEG quality"));
+    qualitySpin_->setToolTip(tr("Higher means sharper and larger files. 90 is a good default."));
+    form->addRow(tr("JPEG quality (1\u2013100):"), qualitySpin_);
+    backgroundButton_ = new QPushButton(advancedGroup_);
+    backgroundButton_->setObjectName(QStringLiteral("backgroundButton"));
+    backgroundButton_->setAccessibleName(tr("Background colour for transparent areas"));
+    refreshBackgroundButton();
+    form->addRow(tr("Background:"), backgroundButton_);
+    templateEdit_ = new QLineEdit(QString::fromUtf8(bl::kDefaultNamingTemplate), advancedGroup_);
+    templateEdit_->setObjectName(QStringLiteral("templateEdit"));
+    // Show where the template starts, not where the cursor was left.
+    templateEdit_->setCursorPosition(0);
+    templateEdit_->setAccessibleName(tr("File naming template"));
+    templateEdit_->setToolTip(
+        tr("Tokens: {original}, {page_number}, {page_number:0001}, {page_count}, {dpi}"));
+    form->addRow(tr("File names:"), templateEdit_);
+    templateHint_ = new QLabel(advancedGroup_);
+    templateHint_->setObjectName(QStringLiteral("templateHint"));
+    templateHint_->setWordWrap(true);
+    form->addRow(QString(), templateHint_);
+    onExistsCombo_ = new QComboBox(advancedGroup_);
+    onExistsCombo_->setObjectName(QStringLiteral("onExistsCombo"));
+    onExistsCombo_->setAccessibleName(tr("When a file already exists"));
+    onExistsCombo_->addItem(tr("Ask me"), static_cast<int>(bl::ExistingFilePolicy::Ask));
+    onExistsCombo_->addItem(tr("Replace existing files"),
+                            static_cast<int>(bl::ExistingFilePolicy::Replace));
+    onExistsCombo_->addItem(tr("Keep both (add a number)"),
+                            static_cast<int>(bl::ExistingFilePolicy::KeepBoth));
+    form->addRow(tr("If a file exists:"), onExistsCombo_);
+    zipCheck_ = new QCheckBox(tr("Also create a ZIP of each file's pages"), advancedGroup_);
+    zipCheck_->setObjectName(QStringLiteral("zipCheck"));
+    form->addRow(zipCheck_);
+    annotationsCheck_ =
+        new QCheckBox(tr("Include comments and stamps (annotations)"), advancedGroup_);
+    annotationsCheck_->setObjectName(QStringLiteral("annotationsCheck"));
+    annotationsCheck_->setChecked(true);
+    form->addRow(annotationsCheck_);
+    formFieldsCheck_ = new QCheckBox(tr("Include filled-in form fields"), advancedGroup_);
+    formFieldsCheck_->setObjectName(QStringLiteral("formFieldsCheck"));
+    formFieldsCheck_->setChecked(true);
+    form->addRow(formFieldsCheck_);
+    advancedGroup_->hide();
+    layout->addWidget(advancedGroup_);
+
+    // Save to
+    auto* saveGroup = new QGroupBox(tr("Save to"), content);
+    saveGroup->setObjectName(QStringLiteral("saveGroup"));
+    auto* saveLayout = new QVBoxLayout(saveGroup);
+    auto* folderRow = new QHBoxLayout();
+    outputFolderEdit_ = new QLineEdit(saveGroup);
+    outputFolderEdit_->setObjectName(QStringLiteral("outputFolderEdit"));
+    outputFolderEdit_->setReadOnly(true);
+    outputFolderEdit_->setPlaceholderText(tr("Choose a folder for the images"));
+    outputFolderEdit_->setAccessibleName(tr("Output folder"));
+    folderRow->addWidget(outputFolderEdit_, 1);
+    chooseFolderButton_ = new QPushButton(tr("&Choose folder\u2026"), saveGroup);
+    chooseFolderButton_->setObjectName(QStringLiteral("chooseFolderButton"));
+    folderRow->addWidget(chooseFolderButton_);
+    saveLayout->addLayout(folderRow);
+    rememberFolderCheck_ = new QCheckBox(tr("Remember this folder next time"), saveGroup);
+    rememberFolderCheck_->setObjectName(QStringLiteral("rememberFolderCheck"));
+    saveLayout->addWidget(rememberFolderCheck_);
+    layout->addWidget(saveGroup);
+
+    layout->addStretch();
+    scroll->setWidget(content);
+    return scroll;
+}
+
+void MainWindow::connectSettingsPanel() {
+    connect(selectedPagesRadio_, &QRadioButton::toggled, this, [this](bool checked) {
+        pagesEdit_->setEnabled(checked);
+        if (checked) {
+            pagesEdit_->setFocus();
+        }
+    });
+    connect(advancedToggle_, &QPushButton::toggled, this, [this](bool checked) {
+        advancedGroup_->setVisible(checked);
+        advancedToggle_->setText(checked ? tr("Hide advanced settings")
+                                         : tr("Show advanced settings"));
+    });
+    connect(presetCombo_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const double dpi = presetCombo_->itemData(index).toDouble();
+        if (dpi > 0.0) {
+            const QSignalBlocker blocker(dpiSpin_);
+            dpiSpin_->setValue(dpi);
+        } else {
+            advancedToggle_->setChecked(true);
+        }
+    });
+    connect(dpiSpin_, &QDoubleSpinBox::valueChanged, this, [this](double dpi) {
+        int match = presetCombo_->count() - 1;
+        for (int i = 0; i < presetCombo_->count(); ++i) {
+            if (presetCombo_->itemData(i).toDouble() == dpi) {
+                match = i;
+                break;
+            }
+        }
+        const QSignalBlocker blocker(presetCombo_);
+        presetCombo_->setCurrentIndex(match);
+    });
+    connect(backgroundButton_, &QPushButton::clicked, this, &MainWindow::chooseBackground);
+    connect(chooseFolderButton_, &QPushButton::clicked, this, &MainWindow::chooseOutputFolder);
+}
+
+void MainWindow::setHint(QLabel* hint, const QString& text, bool problem) {
+    hint->setText(text);
+    hint->setStyleSheet(problem ? QStringLiteral("color: palette(bright-text); background: "
+                                                 "#b3261e; padding: 2px 4px; border-radius: 3px;")
+                                : QStringLiteral("color: palette(placeholder-text);"));
+}
+
+void MainWindow::refreshBackgroundButton() {
+    const QColor colour(backgroundColour_.red, backgroundColour_.green, backgroundColour_.blue);
+    const bool white = backgroundColour_.red == 255 && backgroundColour_.green == 255 &&
+                       backgroundColour_.blue == 255;
+    backgroundButton_->setText(white ? tr("White") : colour.name(QColor::HexRgb).toUpper());
+    QPixmap swatch(16, 16);
+    swatch.fill(colour);
+    backgroundButton_->setIcon(QIcon(swatch));
+}
+
+void MainWindow::chooseBackground() {
+    const QColor current(backgroundColour_.red, backgroundColour_.green, backgroundColour_.blue);
+    const QColor chosen =
+        QColorDialog::getColor(current, this, tr("Background for transparent areas"));
+    if (!chosen.isValid()) {
+        return;
+    }
+    backgroundColour_ =
+        bl::Rgb{static_cast<std::uint8_t>(chosen.red()), static_cast<std::uint8_t>(chosen.green()),
+                static_cast<std::uint8_t>(chosen.blue())};
+    refreshBackgroundButton();
+}
+
+void MainWindow::chooseOutputFolder() {
+    QString start = outputFolderEdit_->text();
+    if (start.isEmpty()) {
+        start = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    }
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Choose where to save the images"), start, QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty()) {
+        setOutputFolder(folder);
+    }
+}
+
+void MainWindow::setOutputFolder(const QString& path) {
+    const QString native = QDir::toNativeSeparators(path);
+    outputFolderEdit_->setText(native);
+    outputFolderEdit_->setToolTip(native);
+    updateControls();
+}
+
+}  // namespace bl::desktop

@@ -1,0 +1,226 @@
+#include "desktop/job_queue_model.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace bl::desktop {
+
+class JobQueueModelTest : public QObject {
+    Q_OBJECT
+
+  private:
+    JobQueueModel* model_ = nullptr;
+    std::unique_ptr<QAbstractItemModelTester> tester_;
+
+    quint64 add(const QString& name, qint64 size = 0) {
+        Job job;
+        job.path = QStringLiteral("/documents/") + name;
+        job.fileName = name;
+        job.sizeBytes = size;
+        return model_->addJob(job);
+    }
+
+    QVariant cell(int row, int column, int role = Qt::DisplayRole) const {
+        return model_->data(model_->index(row, column), role);
+    }
+
+  private slots:
+    void init() {
+        model_ = new JobQueueModel;
+        tester_ = std::make_unique<QAbstractItemModelTester>(
+            model_, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    }
+
+    void cleanup() {
+        tester_.reset();
+        delete model_;
+        model_ = nullptr;
+    }
+
+    void emptyQueueStillHasHeaders() {
+        QCOMPARE(model_->rowCount(), 0);
+        QCOMPARE(model_->columnCount(), 4);
+        const QStringList expected{"File", "Pages", "Size", "Status"};
+        for (int section = 0; section < 4; ++section) {
+            QCOMPARE(model_->headerData(section, Qt::Horizontal).toString(), expected.at(section));
+            QVERIFY(!model_->headerData(section, Qt::Horizontal, Qt::ToolTipRole).isValid());
+            QVERIFY(!model_->headerData(section, Qt::Vertical).isValid());
+        }
+        QVERIFY(!model_->headerData(4, Qt::Horizontal).isValid());
+        QVERIFY(!model_->data(QModelIndex()).isValid());
+    }
+
+    void statusTexts_data() {
+        QTest::addColumn<JobState>("state");
+        QTest::addColumn<int>("pagesDone");
+        QTest::addColumn<int>("pagesTotal");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("expected");
+
+        const QString problem = QStringLiteral("The PDF is damaged or not a valid PDF document.");
+        QTest::newRow("checking") << JobState::Checking << 0 << 0 << QString()
+                                  << QString::fromUtf8("Checking…");
+        QTest::newRow("ready") << JobState::Ready << 0 << 0 << QString() << "Ready";
+        QTest::newRow("password") << JobState::PasswordRequired << 0 << 0 << QString()
+                                  << "Password required";
+        QTest::newRow("unusable shows the message")
+            << JobState::Unusable << 0 << 0 << problem << problem;
+        QTest::newRow("converting before the total")
+            << JobState::Converting << 0 << 0 << QString() << QString::fromUtf8("Converting…");
+        QTest::newRow("converting with a total")
+            << JobState::Converting << 0 << 12 << QString() << "Converting 0 of 12";
+        QTest::newRow("converting midway")
+            << JobState::Converting << 7 << 12 << QString() << "Converting 7 of 12";
+        QTest::newRow("done, one page")
+            << JobState::Done << 1 << 1 << QString() << QString::fromUtf8("Done — 1 page");
+        QTest::newRow("done, no pages")
+            << JobState::Done << 0 << 0 << QString() << QString::fromUtf8("Done — 0 pages");
+        QTest::newRow("done, many pages")
+            << JobState::Done << 5 << 5 << QString() << QString::fromUtf8("Done — 5 pages");
+        QTest::newRow("partly done")
+            << JobState::PartlyDone << 3 << 5 << "Page 4: The page could not be rendered."
+            << QString::fromUtf8(
+                   "Partly done — 3 of 5 pages. Page 4: The page could not be rendered.");
+        QTest::newRow("partly done, percent in the message")
+            << JobState::PartlyDone << 1 << 2 << "100%1 odd %2"
+            << QString::fromUtf8("Partly done — 1 of 2 pages. 100%1 odd %2");
+        QTest::newRow("failed") << JobState::Failed << 0 << 3 << problem
+                                << QStringLiteral("Failed: ") + problem;
+        QTest::newRow("cancelled") << JobState::Cancelled << 2 << 3 << QString() << "Cancelled";
+        QTest::newRow("skipped") << JobState::Skipped << 0 << 0 << QString() << "Skipped";
+        QTest::newRow("unknown state")
+            << static_cast<JobState>(99) << 0 << 0 << QString() << QString();
+    }
+
+    void statusTexts() {
+        QFETCH(JobState, state);
+        QFETCH(int, pagesDone);
+        QFETCH(int, pagesTotal);
+        QFETCH(QString, message);
+        QFETCH(QString, expected);
+
+        const quint64 id = add(QStringLiteral("report.pdf"));
+        Job* job = model_->job(id);
+        QVERIFY(job != nullptr);
+        job->state = state;
+        job->pagesDone = pagesDone;
+        job->pagesTotal = pagesTotal;
+        job->message = message;
+        model_->jobChanged(id);
+
+        QCOMPARE(cell(0, 3).toString(), expected);
+        QCOMPARE(cell(0, 3, Qt::AccessibleTextRole).toString(), expected);
+        QCOMPARE(cell(0, 3, Qt::ToolTipRole).toString(), expected);
+    }
+
+    void sizeTexts_data() {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("nothing") << qint64{0} << "0 bytes";
+        QTest::newRow("just below a KB") << qint64{1023} << "1023 bytes";
+        QTest::newRow("one KB") << qint64{1024} << "1 KB";
+        QTest::newRow("KB truncated") << qint64{1536} << "1 KB";
+        QTest::newRow("just below a MB") << qint64{(1 << 20) - 1} << "1023 KB";
+        QTest::newRow("one MB") << qint64{1 << 20} << "1.0 MB";
+        QTest::newRow("one and a half MB") << qint64{3 << 19} << "1.5 MB";
+        QTest::newRow("one GB") << qint64{1} * (1 << 30) << "1.0 GB";
+        QTest::newRow("many GB") << qint64{5} * (1 << 30) + (1 << 29) << "5.5 GB";
+    }
+
+    void sizeTexts() {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, expected);
+        add(QStringLiteral("report.pdf"), bytes);
+        QCOMPARE(cell(0, 2).toString(), expected);
+        QCOMPARE(cell(0, 2, Qt::AccessibleTextRole).toString(), expected);
+    }
+
+    void columnsByRole() {
+        const quint64 id = add(QStringLiteral("report.pdf"), 2048);
+        const auto rightAligned = static_cast<int>(Qt::AlignRight | Qt::AlignVCenter);
+
+        QCOMPARE(cell(0, 0).toString(), QStringLiteral("report.pdf"));
+        QCOMPARE(cell(0, 0, Qt::ToolTipRole).toString(), QStringLiteral("/documents/report.pdf"));
+        QVERIFY(!cell(0, 0, Qt::TextAlignmentRole).isValid());
+
+        // Not counted yet: a dash, right-aligned like the numbers that replace it.
+        QCOMPARE(cell(0, 1).toString(), QString::fromUtf8("—"));
+        QCOMPARE(cell(0, 1, Qt::AccessibleTextRole).toString(), QString::fromUtf8("—"));
+        QCOMPARE(cell(0, 1, Qt::TextAlignmentRole).toInt(), rightAligned);
+        QVERIFY(!cell(0, 1, Qt::ToolTipRole).isValid());
+
+        model_->job(id)->pageCount = 12;
+        model_->jobChanged(id);
+        QCOMPARE(cell(0, 1).toString(), QStringLiteral("12"));
+
+        QCOMPARE(cell(0, 2, Qt::TextAlignmentRole).toInt(), rightAligned);
+        QVERIFY(!cell(0, 2, Qt::ToolTipRole).isValid());
+        QVERIFY(!cell(0, 3, Qt::TextAlignmentRole).isValid());
+        QVERIFY(!cell(0, 0, Qt::DecorationRole).isValid());
+        QVERIFY(!cell(0, 0, Qt::EditRole).isValid());
+        QVERIFY(!model_->data(model_->index(1, 0)).isValid());
+    }
+
+    void jobChangedRepaintsTheWholeRow() {
+        add(QStringLiteral("a.pdf"));
+        const quint64 second = add(QStringLiteral("b.pdf"));
+        QSignalSpy changed(model_, &QAbstractItemModel::dataChanged);
+
+        model_->jobChanged(second);
+        QCOMPARE(changed.count(), 1);
+        const auto topLeft = changed.at(0).at(0).value<QModelIndex>();
+        const auto bottomRight = changed.at(0).at(1).value<QModelIndex>();
+        QCOMPARE(topLeft, model_->index(1, 0));
+        QCOMPARE(bottomRight, model_->index(1, 3));
+        QVERIFY(changed.at(0).at(2).value<QList<int>>().isEmpty());
+    }
+
+    void idsKeepGrowingAfterRemoval() {
+        QCOMPARE(add(QStringLiteral("a.pdf")), quint64{1});
+        QCOMPARE(add(QStringLiteral("b.pdf")), quint64{2});
+        model_->removeJobs({1, 2});
+        QCOMPARE(model_->rowCount(), 0);
+        QVERIFY(model_->job(1) == nullptr);
+
+        // The same file again is a new job.
+        QCOMPARE(add(QStringLiteral("a.pdf")), quint64{3});
+        QCOMPARE(model_->job(3)->fileName, QStringLiteral("a.pdf"));
+    }
+
+    void removeKeepsTheOrderOfTheRest() {
+        add(QStringLiteral("a.pdf"));
+        add(QStringLiteral("b.pdf"));
+        add(QStringLiteral("c.pdf"));
+        add(QStringLiteral("d.pdf"));
+        QSignalSpy removed(model_, &QAbstractItemModel::rowsRemoved);
+
+        model_->removeJobs({3, 1, 3});
+        QCOMPARE(removed.count(), 2);
+        QCOMPARE(model_->rowCount(), 2);
+        QCOMPARE(cell(0, 0).toString(), QStringLiteral("b.pdf"));
+        QCOMPARE(cell(1, 0).toString(), QStringLiteral("d.pdf"));
+    }
+
+    void unknownIdsChangeNothing() {
+        add(QStringLiteral("a.pdf"));
+        QSignalSpy aboutToRemove(model_, &QAbstractItemModel::rowsAboutToBeRemoved);
+        QSignalSpy removed(model_, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy changed(model_, &QAbstractItemModel::dataChanged);
+
+        model_->removeJobs({0, 7, 42});
+        model_->jobChanged(7);
+        QCOMPARE(aboutToRemove.count(), 0);
+        QCOMPARE(removed.count(), 0);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(model_->rowCount(), 1);
+        QVERIFY(model_->job(7) == nullptr);
+    }
+};
+
+}  // namespace bl::desktop
+
+QTEST_GUILESS_MAIN(bl::desktop::JobQueueModelTest)
+#include "job_queue_model_test.moc"
