@@ -17,6 +17,20 @@
 
 namespace bl::desktop {
 
+// The options of a run, as the window collects them.
+struct ConversionSettings {
+    QString pages = QStringLiteral("all");
+    double dpi = 150.0;
+    int quality = 90;
+    bl::Rgb background;
+    QString nameTemplate = QString::fromUtf8(bl::kDefaultNamingTemplate);
+    bl::ExistingFilePolicy onExists = bl::ExistingFilePolicy::Ask;
+    bool createZip = false;
+    bool annotations = true;
+    bool formFields = true;
+    QString outputFolder;
+};
+
 struct RunSummary {
     int converted = 0;
     int partlyConverted = 0;
@@ -41,10 +55,28 @@ class ConversionController : public QObject {
     void removeJobs(const QList<quint64>& ids);
     void clearJobs();
 
+    // Starts a run over the runnable jobs; false, with the reason in `error`,
+    // when it cannot.
+    bool start(const ConversionSettings& settings, QString* error = nullptr);
+    // Stops the run after the current page, or at once while a prompt is open.
+    void cancel();
+    // Answers to passwordRequired; ignored unless that prompt is open.
+    void providePassword(quint64 id, const QString& password);
+    void skipFile(quint64 id);
+    // Answer to existingFilesFound: Replace or KeepBoth converts the job again and
+    // holds for the rest of the run; Ask stops the run.
+    void resolveExisting(quint64 id, bl::ExistingFilePolicy policy);
+
     // Jobs a run would convert.
     int readyCount() const;
     int checkingCount() const { return checkingCount_; }
     bool isRunning() const { return running_; }
+    // A cancel was asked for and the run has not ended yet.
+    bool isCancelling() const { return running_ && cancelRequested_; }
+    // The job whose prompt is open; 0 when none.
+    quint64 pendingJob() const { return awaitingAnswer_ ? pendingId_ : 0; }
+    // Whether a password typed for the job is being kept for its next launch.
+    bool hasStoredPassword(quint64 id) const { return passwords_.contains(id); }
     JobQueueModel* model() { return &model_; }
     const JobQueueModel* model() const { return &model_; }
 
@@ -59,23 +91,50 @@ class ConversionController : public QObject {
     void runFinished(bl::desktop::RunSummary summary);
 
   private:
+    // What the ZIP step of a job came to.
+    struct ZipOutcome {
+        bool attempted = false;
+        QString path;   // the archive, on success
+        QString error;  // the failure message, otherwise
+    };
+
     void inspectAsync(quint64 id, const QString& path);
     void handleInspection(quint64 id, const bl::Result<bl::DocumentInfo>& outcome);
     // The job a run has in hand (converting it, or waiting for a prompt about
     // it); 0 when none.
     quint64 currentRunJob() const;
     void dropPassword(quint64 id);
+    void dropAllPasswords();
+
+    enum class Prompt { None, Password, ExistingFiles };
+    void openPrompt(quint64 id, Prompt prompt);
+    void closePrompt();
+    bool isOpenPrompt(quint64 id, Prompt prompt) const;
+
+    void launch(quint64 id);
+    void advance();
+    void finishRun(bool stopped);
+    void askForPassword(quint64 id, bool previousAttemptWrong);
+    void handleProgress(quint64 id, const bl::ProgressEvent& event);
+    void handleJobResult(quint64 id, const bl::ConvertResult& result, const ZipOutcome& zip);
 
     JobQueueModel model_;
     QList<QFuture<void>> inspections_;
     int checkingCount_ = 0;
 
+    ConversionSettings settings_;
+    bl::ExistingFilePolicy runPolicy_ = bl::ExistingFilePolicy::Ask;
     bool running_ = false;
     bool awaitingAnswer_ = false;
+    bool cancelRequested_ = false;
     quint64 pendingId_ = 0;
+    Prompt prompt_ = Prompt::None;
     QList<quint64> runIds_;
     int runIndex_ = 0;
+    RunSummary summary_;
     QHash<quint64, QByteArray> passwords_;
+    bl::CancellationToken cancelToken_;
+    QFuture<void> jobTask_;
 };
 
 }  // namespace bl::desktop

@@ -79,10 +79,21 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     connect(model, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshAfterQueueChange);
     connect(&controller_, &ConversionController::checkingChanged, this,
             &MainWindow::refreshAfterQueueChange);
-    connect(queueView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &MainWindow::updateControls);
+    connect(queueView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        updateControls();
+        updateResolutionHint();
+    });
+    connect(&controller_, &ConversionController::runStarted, this, &MainWindow::handleRunStarted);
+    connect(&controller_, &ConversionController::jobStarted, this, &MainWindow::handleJobStarted);
+    connect(&controller_, &ConversionController::jobProgress, this, &MainWindow::handleJobProgress);
+    connect(&controller_, &ConversionController::passwordRequired, this,
+            &MainWindow::handlePasswordRequired);
+    connect(&controller_, &ConversionController::existingFilesFound, this,
+            &MainWindow::handleExistingFilesFound);
+    connect(&controller_, &ConversionController::runFinished, this, &MainWindow::handleRunFinished);
     connectSettingsPanel();
 
+    applySettings(loadSettings());
     updateControls();
 }
 
@@ -180,6 +191,7 @@ QWidget* MainWindow::buildStatusRow(QWidget* parent) {
     cancelButton_ = new QPushButton(tr("Cancel"), row);
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
     cancelButton_->setShortcut(QKeySequence(Qt::Key_Escape));
+    connect(cancelButton_, &QPushButton::clicked, this, &MainWindow::cancelConversion);
     layout->addWidget(cancelButton_);
 
     convertButton_ = new QPushButton(tr("Convert to &JPG"), row);
@@ -209,6 +221,7 @@ void MainWindow::buildMenus() {
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
     QAction* aboutAction = helpMenu->addAction(tr("&About and third-party notices"));
     aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
 }
 
 void MainWindow::addFilesDialog() {
@@ -218,13 +231,6 @@ void MainWindow::addFilesDialog() {
         tr("PDF documents (*.pdf);;All files (*)"));
     if (!paths.isEmpty()) {
         controller_.addFiles(paths);
-    }
-}
-
-void MainWindow::startConversion() {
-    const QString reason = notReadyReason();
-    if (!reason.isEmpty()) {
-        statusLabel_->setText(reason);
     }
 }
 
@@ -310,9 +316,13 @@ void MainWindow::updateControls() {
 }
 
 void MainWindow::refreshAfterQueueChange() {
+    // A run reports its own progress; the checks come back when it ends.
     if (controller_.isRunning()) {
         return;
     }
+    checkPageSelection();
+    checkTemplate();
+    updateResolutionHint();
     updateControls();
 }
 

@@ -11,6 +11,7 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QCloseEvent;
 class QComboBox;
 class QDoubleSpinBox;
 class QDragEnterEvent;
@@ -22,10 +23,19 @@ class QMimeData;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QSpinBox;
 class QTableView;
 
 namespace bl::desktop {
+
+// What the settings store keeps: the options of a run and the state of the panel
+// around them.
+struct SavedSettings : ConversionSettings {
+    int presetIndex = 2;
+    bool rememberFolder = false;
+    bool advancedExpanded = false;
+};
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -36,11 +46,32 @@ class MainWindow : public QMainWindow {
 
     ConversionController& controller() { return controller_; }
 
+    // The options of a run as the panel shows them.
+    ConversionSettings collectSettings() const;
+    // What closing the window stores.
+    SavedSettings settingsToSave() const;
+    // Puts a stored record into the panel and checks it.
+    void applySettings(const SavedSettings& saved);
+    // The user's settings store, or the one given; out-of-range values come back
+    // corrected.
+    static SavedSettings loadSettings();
+    static SavedSettings loadSettings(QSettings& store);
+    static void saveSettings(const SavedSettings& saved);
+    static void saveSettings(QSettings& store, const SavedSettings& saved);
+
+    // Locks the settings of a run while it is under way.
+    void setSettingsEnabled(bool enabled);
+    void setOutputFolder(const QString& path);
+
+    // The sentence the status line shows after a run.
+    static QString summaryText(const RunSummary& summary);
+
   public slots:
     void addFilesDialog();
     void startConversion();
 
   protected:
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -57,6 +88,24 @@ class MainWindow : public QMainWindow {
     QString notReadyReason() const;
     void refreshAfterQueueChange();
 
+    // Live checks of the settings panel.
+    void checkPageSelection();
+    void checkTemplate();
+    void updateResolutionHint();
+
+    // The run as the controller reports it.
+    void handleRunStarted(int fileCount);
+    void handleJobStarted(qulonglong id, int fileIndex, int fileCount);
+    void handleJobProgress(qulonglong id, int pagesDone, int pagesTotal);
+    void handlePasswordRequired(qulonglong id, const QString& fileName, bool previousAttemptWrong);
+    void handleExistingFilesFound(qulonglong id, const QString& message);
+    void handleRunFinished(const bl::desktop::RunSummary& summary);
+    void askForPassword(quint64 id, const QString& fileName, bool previousAttemptWrong);
+    void askAboutExistingFiles(quint64 id, const QString& message);
+    void cancelConversion();
+    void showAbout();
+    QString jobFileName(quint64 id) const;
+
     QList<quint64> selectedJobIds() const;
     void removeSelectedJobs();
     void openFirstOutputOfSelection();
@@ -65,7 +114,6 @@ class MainWindow : public QMainWindow {
     void refreshBackgroundButton();
     void chooseBackground();
     void chooseOutputFolder();
-    void setOutputFolder(const QString& path);
     void openOutputFolder();
 
     static QStringList pdfPaths(const QMimeData* mime);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGroupBox>
@@ -20,12 +21,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/naming_template.h"
+#include "engine/page_render.h"
+#include "engine/page_selection.h"
 
 namespace bl::desktop {
 
@@ -33,6 +43,45 @@ namespace {
 
 // Item data of the Custom preset, which leaves the DPI to the spin box.
 constexpr double kCustomPreset = -1.0;
+constexpr int kDefaultPreset = 2;
+constexpr int kLastFixedPreset = 5;
+constexpr double kMinDpi = 10.0;
+constexpr double kMaxDpi = 600.0;
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+// Checks the syntax of a selection when no file has told its page count yet.
+constexpr std::int32_t kSyntaxOnlyPageCount = 1000000;
+
+const QString kPresetKey = QStringLiteral("conversion/presetIndex");
+const QString kDpiKey = QStringLiteral("conversion/dpi");
+const QString kQualityKey = QStringLiteral("conversion/quality");
+const QString kBackgroundKey = QStringLiteral("conversion/background");
+const QString kTemplateKey = QStringLiteral("conversion/nameTemplate");
+const QString kOnExistsKey = QStringLiteral("conversion/onExists");
+const QString kZipKey = QStringLiteral("conversion/createZip");
+const QString kAnnotationsKey = QStringLiteral("conversion/annotations");
+const QString kFormFieldsKey = QStringLiteral("conversion/formFields");
+const QString kRememberKey = QStringLiteral("output/remember");
+const QString kFolderKey = QStringLiteral("output/folder");
+const QString kAdvancedKey = QStringLiteral("ui/advancedExpanded");
+
+std::string utf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bl::ExistingFilePolicy policyFrom(int value) {
+    switch (value) {
+        case static_cast<int>(bl::ExistingFilePolicy::Replace):
+            return bl::ExistingFilePolicy::Replace;
+        case static_cast<int>(bl::ExistingFilePolicy::KeepBoth):
+            return bl::ExistingFilePolicy::KeepBoth;
+        default:
+            return bl::ExistingFilePolicy::Ask;
+    }
+}
 
 }  // namespace
 
@@ -198,7 +247,9 @@ void MainWindow::connectSettingsPanel() {
         if (checked) {
             pagesEdit_->setFocus();
         }
+        checkPageSelection();
     });
+    connect(pagesEdit_, &QLineEdit::textChanged, this, &MainWindow::checkPageSelection);
     connect(advancedToggle_, &QPushButton::toggled, this, [this](bool checked) {
         advancedGroup_->setVisible(checked);
         advancedToggle_->setText(checked ? tr("Hide advanced settings")
@@ -212,6 +263,8 @@ void MainWindow::connectSettingsPanel() {
         } else {
             advancedToggle_->setChecked(true);
         }
+        updateResolutionHint();
+        checkTemplate();
     });
     connect(dpiSpin_, &QDoubleSpinBox::valueChanged, this, [this](double dpi) {
         int match = presetCombo_->count() - 1;
@@ -221,9 +274,14 @@ void MainWindow::connectSettingsPanel() {
                 break;
             }
         }
-        const QSignalBlocker blocker(presetCombo_);
-        presetCombo_->setCurrentIndex(match);
+        {
+            const QSignalBlocker blocker(presetCombo_);
+            presetCombo_->setCurrentIndex(match);
+        }
+        updateResolutionHint();
+        checkTemplate();
     });
+    connect(templateEdit_, &QLineEdit::textChanged, this, &MainWindow::checkTemplate);
     connect(backgroundButton_, &QPushButton::clicked, this, &MainWindow::chooseBackground);
     connect(chooseFolderButton_, &QPushButton::clicked, this, &MainWindow::chooseOutputFolder);
 }
@@ -275,6 +333,240 @@ void MainWindow::setOutputFolder(const QString& path) {
     outputFolderEdit_->setText(native);
     outputFolderEdit_->setToolTip(native);
     updateControls();
+}
+
+void MainWindow::setSettingsEnabled(bool enabled) {
+    allPagesRadio_->setEnabled(enabled);
+    selectedPagesRadio_->setEnabled(enabled);
+    pagesEdit_->setEnabled(enabled && selectedPagesRadio_->isChecked());
+    presetCombo_->setEnabled(enabled);
+    advancedGroup_->setEnabled(enabled);
+    chooseFolderButton_->setEnabled(enabled);
+    clearButton_->setEnabled(enabled);
+}
+
+void MainWindow::checkPageSelection() {
+    if (!selectedPagesRadio_->isChecked()) {
+        pageSelectionValid_ = true;
+        setHint(pagesHint_, tr("Every page of each file is converted."), false);
+        updateControls();
+        return;
+    }
+
+    const std::string text = utf8(pagesEdit_->text().trimmed());
+    const QList<Job>& jobs = controller_.model()->jobs();
+    std::optional<QString> problem;
+    bool counted = false;
+    for (const Job& job : jobs) {
+        if (job.pageCount <= 0) {
+            continue;
+        }
+        counted = true;
+        const auto pages = bl::parse_page_selection(text, job.pageCount);
+        if (!pages) {
+            const QString message = fromUtf8(pages.error().message);
+            problem = jobs.size() >= 2 ? tr("%1: %2").arg(job.fileName, message) : message;
+            break;
+        }
+    }
+    if (!counted) {
+        const auto pages = bl::parse_page_selection(text, kSyntaxOnlyPageCount);
+        if (!pages) {
+            problem = fromUtf8(pages.error().message);
+        }
+    }
+
+    pageSelectionValid_ = !problem;
+    if (problem) {
+        setHint(pagesHint_, tr("Problem: %1").arg(*problem), true);
+    } else {
+        setHint(pagesHint_, tr("Pages are numbered from 1. Use commas and ranges."), false);
+    }
+    updateControls();
+}
+
+void MainWindow::checkTemplate() {
+    QString baseName = QStringLiteral("document");
+    std::int32_t pageCount = 12;
+    const QList<Job>& jobs = controller_.model()->jobs();
+    if (!jobs.isEmpty()) {
+        const Job& first = jobs.first();
+        baseName = QFileInfo(first.fileName).completeBaseName();
+        if (first.pageCount > 0) {
+            pageCount = first.pageCount;
+        }
+    }
+    const bl::NamingValues values{bl::sanitize_file_name(utf8(baseName), 200), 1, pageCount,
+                                  static_cast<std::int32_t>(std::lround(dpiSpin_->value()))};
+    const auto name = bl::render_file_name(utf8(templateEdit_->text()), values);
+
+    templateValid_ = name.has_value();
+    if (name) {
+        setHint(templateHint_, tr("Example: %1.jpg").arg(fromUtf8(*name)), false);
+    } else {
+        setHint(templateHint_, tr("Problem: %1").arg(fromUtf8(name.error().message)), true);
+    }
+    updateControls();
+}
+
+void MainWindow::updateResolutionHint() {
+    const Job* reference = nullptr;
+    const QList<quint64> selected = selectedJobIds();
+    if (!selected.isEmpty()) {
+        reference = controller_.model()->job(selected.first());
+    }
+    if (reference == nullptr) {
+        for (const Job& job : controller_.model()->jobs()) {
+            if (job.firstPageSize.width() > 0.0) {
+                reference = &job;
+                break;
+            }
+        }
+    }
+    if (reference == nullptr || !(reference->firstPageSize.width() > 0.0)) {
+        dpiHint_->setText(tr("Higher DPI gives more detail and larger files."));
+        dpiHint_->setStyleSheet(QString());
+        return;
+    }
+
+    const bl::PageSize page{reference->firstPageSize.width(), reference->firstPageSize.height()};
+    const auto pixels = bl::page_pixel_size(page, dpiSpin_->value(), bl::ConvertLimits{});
+    if (pixels) {
+        setHint(dpiHint_,
+                tr("First page of %1: %2 \u00D7 %3 pixels")
+                    .arg(reference->fileName, QString::number(pixels->width),
+                         QString::number(pixels->height)),
+                false);
+    } else {
+        setHint(dpiHint_, tr("Problem: %1").arg(fromUtf8(pixels.error().message)), true);
+    }
+}
+
+ConversionSettings MainWindow::collectSettings() const {
+    ConversionSettings settings;
+    settings.pages =
+        selectedPagesRadio_->isChecked() ? pagesEdit_->text().trimmed() : QStringLiteral("all");
+    settings.dpi = dpiSpin_->value();
+    settings.quality = qualitySpin_->value();
+    settings.background = backgroundColour_;
+    settings.nameTemplate = templateEdit_->text();
+    settings.onExists = policyFrom(onExistsCombo_->currentData().toInt());
+    settings.createZip = zipCheck_->isChecked();
+    settings.annotations = annotationsCheck_->isChecked();
+    settings.formFields = formFieldsCheck_->isChecked();
+    settings.outputFolder = outputFolderEdit_->text();
+    return settings;
+}
+
+SavedSettings MainWindow::settingsToSave() const {
+    SavedSettings saved;
+    static_cast<ConversionSettings&>(saved) = collectSettings();
+    // A selection fits the files of one session only.
+    saved.pages = QStringLiteral("all");
+    saved.presetIndex =
+        presetCombo_->currentData().toDouble() > 0.0 ? presetCombo_->currentIndex() : -1;
+    saved.rememberFolder = rememberFolderCheck_->isChecked();
+    saved.advancedExpanded = advancedToggle_->isChecked();
+    return saved;
+}
+
+void MainWindow::applySettings(const SavedSettings& saved) {
+    // The spin box first: its reaction picks the matching preset, and a stored
+    // preset then wins over the stored DPI.
+    dpiSpin_->setValue(saved.dpi);
+    if (saved.presetIndex >= 0 && saved.presetIndex < presetCombo_->count()) {
+        presetCombo_->setCurrentIndex(saved.presetIndex);
+    }
+    qualitySpin_->setValue(saved.quality);
+    backgroundColour_ = saved.background;
+    refreshBackgroundButton();
+    templateEdit_->setText(saved.nameTemplate);
+    templateEdit_->setCursorPosition(0);
+    const int policy = onExistsCombo_->findData(static_cast<int>(saved.onExists));
+    onExistsCombo_->setCurrentIndex(policy >= 0 ? policy : 0);
+    zipCheck_->setChecked(saved.createZip);
+    annotationsCheck_->setChecked(saved.annotations);
+    formFieldsCheck_->setChecked(saved.formFields);
+    rememberFolderCheck_->setChecked(saved.rememberFolder);
+    if (!saved.outputFolder.isEmpty() && QFileInfo(saved.outputFolder).isDir()) {
+        setOutputFolder(saved.outputFolder);
+    }
+    advancedToggle_->setChecked(saved.advancedExpanded);
+
+    checkTemplate();
+    checkPageSelection();
+    updateControls();
+}
+
+SavedSettings MainWindow::loadSettings() {
+    QSettings store;
+    return loadSettings(store);
+}
+
+SavedSettings MainWindow::loadSettings(QSettings& store) {
+    SavedSettings saved;
+    bool ok = false;
+
+    const int preset = store.value(kPresetKey, kDefaultPreset).toInt(&ok);
+    saved.presetIndex = ok && preset >= -1 && preset <= kLastFixedPreset ? preset : kDefaultPreset;
+
+    const double dpi = store.value(kDpiKey, saved.dpi).toDouble(&ok);
+    // Text that is no number at all, or no finite one, falls back to the default.
+    if (ok && std::isfinite(dpi)) {
+        saved.dpi = std::clamp(dpi, kMinDpi, kMaxDpi);
+    }
+
+    const int quality = store.value(kQualityKey, saved.quality).toInt(&ok);
+    if (ok) {
+        saved.quality = std::clamp(quality, 1, 100);
+    }
+
+    std::uint32_t background = store.value(kBackgroundKey, kWhite).toUInt(&ok);
+    if (!ok) {
+        background = kWhite;
+    }
+    saved.background = bl::Rgb{static_cast<std::uint8_t>((background >> 16) & 0xFF),
+                               static_cast<std::uint8_t>((background >> 8) & 0xFF),
+                               static_cast<std::uint8_t>(background & 0xFF)};
+
+    saved.nameTemplate = store.value(kTemplateKey, saved.nameTemplate).toString();
+    saved.onExists = policyFrom(store.value(kOnExistsKey, 0).toInt());
+    saved.createZip = store.value(kZipKey, saved.createZip).toBool();
+    saved.annotations = store.value(kAnnotationsKey, saved.annotations).toBool();
+    saved.formFields = store.value(kFormFieldsKey, saved.formFields).toBool();
+    saved.rememberFolder = store.value(kRememberKey, false).toBool();
+    if (saved.rememberFolder) {
+        saved.outputFolder = store.value(kFolderKey).toString();
+    }
+    saved.advancedExpanded = store.value(kAdvancedKey, false).toBool();
+    return saved;
+}
+
+void MainWindow::saveSettings(const SavedSettings& saved) {
+    QSettings store;
+    saveSettings(store, saved);
+}
+
+void MainWindow::saveSettings(QSettings& store, const SavedSettings& saved) {
+    store.setValue(kPresetKey, saved.presetIndex);
+    store.setValue(kDpiKey, saved.dpi);
+    store.setValue(kQualityKey, saved.quality);
+    const std::uint32_t background = (std::uint32_t{saved.background.red} << 16) |
+                                     (std::uint32_t{saved.background.green} << 8) |
+                                     std::uint32_t{saved.background.blue};
+    store.setValue(kBackgroundKey, background);
+    store.setValue(kTemplateKey, saved.nameTemplate);
+    store.setValue(kOnExistsKey, static_cast<int>(policyFrom(static_cast<int>(saved.onExists))));
+    store.setValue(kZipKey, saved.createZip);
+    store.setValue(kAnnotationsKey, saved.annotations);
+    store.setValue(kFormFieldsKey, saved.formFields);
+    store.setValue(kRememberKey, saved.rememberFolder);
+    if (saved.rememberFolder) {
+        store.setValue(kFolderKey, saved.outputFolder);
+    } else {
+        store.remove(kFolderKey);
+    }
+    store.setValue(kAdvancedKey, saved.advancedExpanded);
 }
 
 }  // namespace bl::desktop

@@ -1,0 +1,241 @@
+// The window's side of a conversion run: starting it, following it in the status
+// row, the prompts it raises, its summary, and closing the window while it runs.
+#include "desktop/main_window.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+#include <QtGlobal>
+
+#include <algorithm>
+
+#include "engine/page_render.h"
+
+namespace bl::desktop {
+
+QString MainWindow::summaryText(const RunSummary& summary) {
+    QStringList parts;
+    if (summary.converted > 0) {
+        parts.append(summary.converted == 1 ? tr("1 file converted")
+                                            : tr("%1 files converted").arg(summary.converted));
+    }
+    if (summary.partlyConverted > 0) {
+        parts.append(tr("%1 partly converted").arg(summary.partlyConverted));
+    }
+    if (summary.failed > 0) {
+        parts.append(tr("%1 failed").arg(summary.failed));
+    }
+    if (summary.skipped > 0) {
+        parts.append(tr("%1 skipped").arg(summary.skipped));
+    }
+
+    QString text = parts.isEmpty() ? tr("Nothing was converted.")
+                                   : parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+    text += QLatin1Char(' ');
+    text += summary.imagesSaved == 1 ? tr("1 image saved.")
+                                     : tr("%1 images saved.").arg(summary.imagesSaved);
+    if (summary.stopped) {
+        text.prepend(tr("Stopped. "));
+    }
+    if (summary.failed > 0 || summary.partlyConverted > 0) {
+        text += QLatin1Char(' ') + tr("See the Status column for details.");
+    }
+    return text;
+}
+
+void MainWindow::startConversion() {
+    const QString reason = notReadyReason();
+    if (!reason.isEmpty()) {
+        statusLabel_->setText(reason);
+        return;
+    }
+    QString error;
+    if (!controller_.start(collectSettings(), &error)) {
+        QMessageBox::warning(this, tr("Cannot start"), error, QMessageBox::Ok);
+    }
+}
+
+QString MainWindow::jobFileName(quint64 id) const {
+    const Job* job = controller_.model()->job(id);
+    return job != nullptr ? job->fileName : QString();
+}
+
+void MainWindow::handleRunStarted(int fileCount) {
+    setSettingsEnabled(false);
+    progressBar_->setRange(0, 0);
+    progressBar_->show();
+    statusLabel_->setText(fileCount == 1 ? tr("Starting 1 file\u2026")
+                                         : tr("Starting %1 files\u2026").arg(fileCount));
+    updateControls();
+}
+
+void MainWindow::handleJobStarted(qulonglong id, int fileIndex, int fileCount) {
+    progressBar_->setRange(0, 0);
+    // A cancel asked for stays on screen until the run has ended.
+    if (controller_.isCancelling()) {
+        return;
+    }
+    statusLabel_->setText(
+        tr("Converting %1 (file %2 of %3)\u2026")
+            .arg(jobFileName(id), QString::number(fileIndex + 1), QString::number(fileCount)));
+}
+
+void MainWindow::handleJobProgress(qulonglong id, int pagesDone, int pagesTotal) {
+    progressBar_->setRange(0, std::max(pagesTotal, 1));
+    progressBar_->setValue(pagesDone);
+    if (controller_.isCancelling()) {
+        return;
+    }
+    statusLabel_->setText(
+        tr("Converting %1 \u2014 page %2 of %3")
+            .arg(jobFileName(id), QString::number(pagesDone), QString::number(pagesTotal)));
+}
+
+void MainWindow::handlePasswordRequired(qulonglong id, const QString& fileName,
+                                        bool previousAttemptWrong) {
+    // Not inside the controller's signal: the dialog's own event loop must not run
+    // while the controller is still emitting.
+    QTimer::singleShot(0, this, [this, id, fileName, previousAttemptWrong] {
+        askForPassword(id, fileName, previousAttemptWrong);
+    });
+}
+
+void MainWindow::handleExistingFilesFound(qulonglong id, const QString& message) {
+    QTimer::singleShot(0, this, [this, id, message] { askAboutExistingFiles(id, message); });
+}
+
+void MainWindow::askForPassword(quint64 id, const QString& fileName, bool previousAttemptWrong) {
+    // The run may have been cancelled before the prompt got its turn.
+    if (controller_.pendingJob() != id) {
+        return;
+    }
+    QPointer<QInputDialog> dialog = new QInputDialog(this);
+    dialog->setObjectName(QStringLiteral("passwordDialog"));
+    dialog->setWindowTitle(tr("Password required"));
+    dialog->setLabelText(
+        previousAttemptWrong
+            ? tr("That password did not open \u201C%1\u201D. Try again:").arg(fileName)
+            : tr("\u201C%1\u201D is password-protected. Enter its password to convert it:")
+                  .arg(fileName));
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setTextEchoMode(QLineEdit::Password);
+    dialog->setOkButtonText(tr("Convert"));
+    dialog->setCancelButtonText(tr("Skip this file"));
+    dialog->setModal(true);
+
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    if (dialog.isNull()) {
+        return;
+    }
+    QString password = accepted ? dialog->textValue() : QString();
+    dialog->setTextValue(QString());
+    delete dialog.data();
+
+    if (!password.isEmpty()) {
+        controller_.providePassword(id, password);
+        password.fill(QChar(0));
+    } else {
+        controller_.skipFile(id);
+    }
+}
+
+void MainWindow::askAboutExistingFiles(quint64 id, const QString& message) {
+    if (controller_.pendingJob() != id) {
+        return;
+    }
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, tr("Files already exist"),
+                                                message, QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("existingFilesBox"));
+    box->setInformativeText(tr("Your choice applies to the rest of this conversion."));
+    QPushButton* replace = box->addButton(tr("Replace"), QMessageBox::DestructiveRole);
+    QPushButton* keepBoth = box->addButton(tr("Keep both"), QMessageBox::AcceptRole);
+    box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(keepBoth);
+
+    box->exec();
+    if (box.isNull()) {
+        return;
+    }
+    const QAbstractButton* clicked = box->clickedButton();
+    delete box.data();
+
+    bl::ExistingFilePolicy policy = bl::ExistingFilePolicy::Ask;
+    if (clicked == replace) {
+        policy = bl::ExistingFilePolicy::Replace;
+    } else if (clicked == keepBoth) {
+        policy = bl::ExistingFilePolicy::KeepBoth;
+    }
+    controller_.resolveExisting(id, policy);
+}
+
+void MainWindow::cancelConversion() {
+    if (!controller_.isRunning()) {
+        return;
+    }
+    statusLabel_->setText(tr("Cancelling after the current page\u2026"));
+    controller_.cancel();
+}
+
+void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
+    progressBar_->hide();
+    setSettingsEnabled(true);
+    // The checks were held back during the run; the queue may have changed since.
+    checkPageSelection();
+    checkTemplate();
+    updateResolutionHint();
+
+    const QString text = summaryText(summary);
+    statusLabel_->setText(text);
+    updateControls();
+    // The summary stays until the next change of the settings or the queue.
+    statusLabel_->setText(text);
+}
+
+void MainWindow::showAbout() {
+    const bl::VersionInfo versions = bl::version_info();
+    const QString text =
+        tr("<p><b>Brightleaf</b> %1<br>This is a preview build, not for production use.</p>"
+           "<p>Brightleaf converts PDF pages to JPG images on this computer. Your files are not "
+           "uploaded.</p>"
+           "<p>PDF rendering by PDFium %2, JPEG encoding by libjpeg-turbo %3 and the user "
+           "interface by Qt %4. Qt is used under the GNU Lesser General Public License "
+           "version 3 (LGPL v3); PDFium and libjpeg-turbo under their own open-source "
+           "licences. The Qt libraries shipped with this application may be replaced with "
+           "other versions.</p>"
+           "<p>Portions of this software are copyright \u00A9 The FreeType Project "
+           "(www.freetype.org). All rights reserved.</p>"
+           "<p>This software is based in part on the work of the Independent JPEG Group.</p>"
+           "<p>The full licence texts are in the \u201Clicenses\u201D folder next to the "
+           "application.</p>")
+            .arg(QString::fromStdString(versions.application).toHtmlEscaped(),
+                 QString::fromStdString(versions.pdfium).toHtmlEscaped(),
+                 QString::fromStdString(versions.libjpeg_turbo).toHtmlEscaped(),
+                 QString::fromLatin1(qVersion()).toHtmlEscaped());
+    QMessageBox::about(this, tr("About Brightleaf"), text);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (controller_.isRunning()) {
+        const QMessageBox::StandardButton answer = QMessageBox::question(
+            this, tr("Conversion in progress"),
+            tr("A conversion is still running. Stop it and quit? Pages already saved are kept."),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+        controller_.cancel();
+    }
+    saveSettings(settingsToSave());
+    event->accept();
+}
+
+}  // namespace bl::desktop
