@@ -26,9 +26,7 @@ endif()
 set(BL_LICENSE_FILES
     "libjpeg-turbo.txt=/usr/share/doc/libjpeg62-turbo/copyright"
     "FreeType.txt=/usr/share/doc/libfreetype6/copyright"
-    "Qt Core.txt=/usr/share/doc/libqt6core6/copyright"
-    "Qt Gui.txt=/usr/share/doc/libqt6gui6/copyright"
-    "Qt Widgets.txt=/usr/share/doc/libqt6widgets6/copyright"
+    "Qt.txt=/usr/share/doc/libqt6core6/copyright"
     "GNU LGPL 3.txt=/usr/share/common-licenses/LGPL-3"
     "GNU GPL 3.txt=/usr/share/common-licenses/GPL-3"
     "Little CMS.txt=/usr/share/doc/liblcms2-2/copyright"
