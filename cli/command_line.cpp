@@ -1,0 +1,272 @@
+#include "cli/command_line.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <string_view>
+
+#include <string.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include "engine/converter.h"
+#include "engine/page_render.h"
+#include "engine/page_selection.h"
+#include "engine/pdf_input.h"
+
+namespace bl::cli {
+
+namespace {
+
+// The page count the selection's syntax is checked against before any document
+// is open; larger than any document the limits accept.
+constexpr std::int32_t kSyntaxCheckPageCount = 1'000'000;
+
+std::string version_text() {
+    const VersionInfo versions = version_info();
+    return std::string(kProgramName) + " " + versions.application + "\nPDFium " + versions.pdfium +
+           "\nlibjpeg-turbo " + versions.libjpeg_turbo;
+}
+
+constexpr const char* kFooter =
+    R"(Naming template tokens: {original} (the PDF's name without extension),
+{page_number}, {page_count}, {dpi}; a format such as {page_number:0001} pads
+with zeros to that many digits. The extension ".jpg" is added.
+
+Passwords are never taken from the command line: use --password-stdin or
+--password-file. The same password is tried for every file.
+
+Exit status: 0 when every selected page of every file was written (and every
+requested ZIP archive made), 1 when anything failed, 2 for a usage error,
+130 when interrupted.)";
+
+ParsedCommandLine usage_error(const std::string& message) {
+    ParsedCommandLine parsed;
+    parsed.exit_status = kExitUsage;
+    parsed.error = std::string(kProgramName) + ": " + message + "\nRun '" + kProgramName +
+                   " --help' for more information.\n";
+    return parsed;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::optional<Rgb> parse_colour(const std::string& text) {
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '#') {
+        digits.remove_prefix(1);
+    }
+    if (digits.size() != 6) {
+        return std::nullopt;
+    }
+    std::uint8_t channels[3] = {};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const int high = hex_digit(digits[2 * i]);
+        const int low = hex_digit(digits[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        channels[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return Rgb{channels[0], channels[1], channels[2]};
+}
+
+ConvertRequest base_request(const Options& options) {
+    ConvertRequest request;
+    request.pages = options.pages;
+    request.image.dpi = options.dpi;
+    request.image.jpeg_quality = options.quality;
+    request.image.chroma = options.chroma;
+    request.image.background = options.background;
+    request.image.render_annotations = options.annotations;
+    request.image.render_form_fields = options.form_fields;
+    request.image.optimize_huffman = options.optimize;
+    // Absolute, so that the paths in results and messages do not depend on
+    // where the reader stands; an empty folder stays empty and is refused.
+    if (!options.output_folder.empty()) {
+        std::error_code error;
+        std::filesystem::path folder = std::filesystem::absolute(options.output_folder, error);
+        request.output_folder = error ? std::filesystem::path(options.output_folder) : folder;
+    }
+    request.naming_template = options.naming_template;
+    request.existing_files = options.existing_files;
+    request.limits.page_timeout_ms = options.page_timeout_ms;
+    request.limits.job_timeout_ms = options.job_timeout_ms;
+    return request;
+}
+
+ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
+    Options options;
+    std::string existing = "ask";
+    std::string background = "FFFFFF";
+    std::string chroma = "auto";
+    bool no_annotations = false;
+    bool no_form_fields = false;
+
+    CLI::App app{"Converts every page of each PDF into a JPEG image; each PDF is one job.",
+                 kProgramName};
+    app.footer(kFooter);
+    app.set_version_flag("--version", version_text(),
+                         "Show the program's and its libraries' versions and exit");
+    app.add_option("PDF", options.inputs, "The PDF files to convert")->required()->type_name("");
+    app.add_option("-o,--output", options.output_folder,
+                   "Folder that receives the images (default: the current folder)")
+        ->type_name("DIR");
+    app.add_option("-r,--dpi", options.dpi, "Resolution in dots per inch")
+        ->type_name("N")
+        ->capture_default_str();
+    app.add_option("-q,--quality", options.quality, "JPEG quality, 1 to 100")
+        ->type_name("N")
+        ->capture_default_str();
+    app.add_option("-p,--pages", options.pages, "Pages to convert, e.g. \"1-3, 5, 8-\", or \"all\"")
+        ->type_name("SELECTION")
+        ->capture_default_str();
+    app.add_option("-n,--name", options.naming_template, "File naming template")
+        ->type_name("TEMPLATE")
+        ->capture_default_str();
+    app.add_option("-e,--existing", existing,
+                   "When an image's name is taken: ask (refuse the file, since nothing can be "
+                   "asked here), replace, or keep-both (add a number to the new name)")
+        ->type_name("POLICY")
+        ->check(CLI::IsMember({"ask", "replace", "keep-both"}))
+        ->capture_default_str();
+    app.add_option("--background", background, "Colour under transparent areas, as RRGGBB")
+        ->check(CLI::Validator(
+            [](const std::string& value) -> std::string {
+                return parse_colour(value) ? std::string()
+                                           : "\"" + value +
+                                                 "\" is not a colour; write six hexadecimal "
+                                                 "digits RRGGBB, such as FFFFFF for white";
+            },
+            ""))
+        ->type_name("RRGGBB")
+        ->capture_default_str();
+    app.add_flag("--no-annotations", no_annotations, "Do not draw annotations");
+    app.add_flag("--no-form-fields", no_form_fields, "Do not draw form fields");
+    app.add_option("--chroma", chroma,
+                   "Chroma subsampling: auto, 444, 420, or gray (a greyscale image)")
+        ->type_name("MODE")
+        ->check(CLI::IsMember({"auto", "444", "420", "gray"}))
+        ->capture_default_str();
+    app.add_flag("--optimize", options.optimize, "Optimise the JPEG Huffman tables");
+    app.add_flag("--zip", options.zip,
+                 "Also gather each PDF's images into NAME.zip in the output folder");
+    app.add_option("--page-timeout", options.page_timeout_ms,
+                   "Milliseconds allowed for rendering one page; 0 for no limit")
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_option("--job-timeout", options.job_timeout_ms,
+                   "Milliseconds allowed for one PDF; 0 for no limit")
+        ->type_name("MS")
+        ->capture_default_str();
+    CLI::Option* from_stdin =
+        app.add_flag("--password-stdin", options.password_stdin,
+                     "Read the password from the first line of standard input");
+    CLI::Option* from_file = app.add_option("--password-file", options.password_file,
+                                            "Read the password from the first line of FILE")
+                                 ->type_name("FILE");
+    from_stdin->excludes(from_file);
+    app.add_flag("--info", options.info,
+                 "Show each file's facts (pages, version, encryption, page sizes) and convert "
+                 "nothing");
+    app.add_flag("--json", options.json,
+                 "Write one JSON object per file to standard output instead of text");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        ParsedCommandLine parsed;
+        parsed.output = app.help() + "\n";
+        return parsed;
+    } catch (const CLI::CallForAllHelp&) {
+        ParsedCommandLine parsed;
+        parsed.output = app.help("", CLI::AppFormatMode::All) + "\n";
+        return parsed;
+    } catch (const CLI::CallForVersion& version) {
+        ParsedCommandLine parsed;
+        parsed.output = std::string(version.what()) + "\n";
+        return parsed;
+    } catch (const CLI::ParseError& error) {
+        return usage_error(error.what());
+    }
+
+    static const std::map<std::string, ExistingFilePolicy> kPolicies = {
+        {"ask", ExistingFilePolicy::Ask},
+        {"replace", ExistingFilePolicy::Replace},
+        {"keep-both", ExistingFilePolicy::KeepBoth}};
+    static const std::map<std::string, std::int32_t> kChroma = {
+        {"auto", 0}, {"444", 1}, {"420", 2}, {"gray", 3}};
+    options.existing_files = kPolicies.at(existing);
+    options.chroma = kChroma.at(chroma);
+    options.background = *parse_colour(background);
+    options.annotations = !no_annotations;
+    options.form_fields = !no_form_fields;
+
+    if (!options.info) {
+        // Settings that are wrong for every file are usage errors, reported once
+        // before anything is opened.
+        if (const MaybeError error = validate_request(base_request(options))) {
+            return usage_error(error->message);
+        }
+        const auto pages = parse_page_selection(options.pages, kSyntaxCheckPageCount);
+        if (!pages && pages.error().kind == ErrorKind::InvalidPageSelection) {
+            return usage_error(pages.error().message);
+        }
+    }
+
+    ParsedCommandLine parsed;
+    parsed.options = std::move(options);
+    return parsed;
+}
+
+bool read_secret_line(int fd, std::string& line) {
+    secure_clear(line);
+    line.reserve(256);
+    char byte = 0;
+    bool ok = true;
+    for (;;) {
+        const ssize_t count = ::read(fd, &byte, 1);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ok = false;
+            break;
+        }
+        if (count == 0 || byte == '\n') {
+            break;
+        }
+        if (line.size() == line.capacity()) {
+            // Grow by hand so that the old buffer is wiped, not just released.
+            std::string larger;
+            larger.reserve(line.capacity() * 2);
+            larger.append(line);
+            secure_clear(line);
+            line = std::move(larger);
+        }
+        line.push_back(byte);
+    }
+    const int saved = errno;
+    ::explicit_bzero(&byte, sizeof byte);
+    if (!line.empty() && line.back() == '\r') {
+        line.back() = '\0';
+        line.pop_back();
+    }
+    errno = saved;
+    return ok;
+}
+
+}  // namespace bl::cli

@@ -1,0 +1,492 @@
+#include "cli/conversion_run.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "cli/json_text.h"
+#include "engine/converter.h"
+#include "engine/pdf_input.h"
+#include "engine/zip_archive.h"
+
+namespace bl::cli {
+
+namespace {
+
+constexpr double kMillimetresPerPoint = 25.4 / 72.0;
+
+const char* kind_name(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::InvalidSettings:
+            return "InvalidSettings";
+        case ErrorKind::InvalidPageSelection:
+            return "InvalidPageSelection";
+        case ErrorKind::InvalidNamingTemplate:
+            return "InvalidNamingTemplate";
+        case ErrorKind::InputNotFound:
+            return "InputNotFound";
+        case ErrorKind::InputUnreadable:
+            return "InputUnreadable";
+        case ErrorKind::NotAPdf:
+            return "NotAPdf";
+        case ErrorKind::DamagedPdf:
+            return "DamagedPdf";
+        case ErrorKind::NoPages:
+            return "NoPages";
+        case ErrorKind::PasswordRequired:
+            return "PasswordRequired";
+        case ErrorKind::WrongPassword:
+            return "WrongPassword";
+        case ErrorKind::UnsupportedEncryption:
+            return "UnsupportedEncryption";
+        case ErrorKind::LimitExceeded:
+            return "LimitExceeded";
+        case ErrorKind::RenderFailed:
+            return "RenderFailed";
+        case ErrorKind::EncodeFailed:
+            return "EncodeFailed";
+        case ErrorKind::OutputFolderUnavailable:
+            return "OutputFolderUnavailable";
+        case ErrorKind::OutputExists:
+            return "OutputExists";
+        case ErrorKind::PermissionDenied:
+            return "PermissionDenied";
+        case ErrorKind::DiskFull:
+            return "DiskFull";
+        case ErrorKind::WriteFailed:
+            return "WriteFailed";
+        case ErrorKind::Cancelled:
+            return "Cancelled";
+        case ErrorKind::TimedOut:
+            return "TimedOut";
+        case ErrorKind::OutOfMemory:
+            return "OutOfMemory";
+        case ErrorKind::InternalError:
+            return "InternalError";
+    }
+    return "Unknown";
+}
+
+// Fixed-point with at most `decimals` decimals and no trailing zeros.
+std::string short_decimal(double value, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    std::string text = buffer;
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0') {
+            text.pop_back();
+        }
+        if (text.back() == '.') {
+            text.pop_back();
+        }
+    }
+    return text == "-0" ? "0" : text;
+}
+
+std::string plural(std::uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+void write_error(JsonWriter& json, const std::optional<ConvertError>& error) {
+    if (!error) {
+        json.null();
+        return;
+    }
+    json.begin_object()
+        .key("kind")
+        .unsigned_integer(static_cast<std::uint32_t>(error->kind))
+        .key("kind_name")
+        .string(kind_name(error->kind))
+        .key("message")
+        .string(error->message)
+        .key("page")
+        .unsigned_integer(error->page)
+        .end_object();
+}
+
+void write_document(JsonWriter& json, const DocumentInfo& info) {
+    json.begin_object()
+        .key("file_size")
+        .unsigned_integer(info.file_size)
+        .key("page_count")
+        .integer(info.page_count)
+        .key("pdf_version")
+        .integer(info.pdf_version);
+    json.key("pdf_version_text");
+    if (info.pdf_version > 0) {
+        json.string(pdf_version_text(info.pdf_version));
+    } else {
+        json.null();
+    }
+    json.key("encrypted")
+        .boolean(info.encrypted)
+        .key("security_revision")
+        .integer(info.security_revision)
+        .key("page_sizes")
+        .begin_array();
+    for (const PageSize& size : info.page_sizes) {
+        json.begin_object()
+            .key("width")
+            .number(size.width)
+            .key("height")
+            .number(size.height)
+            .end_object();
+    }
+    json.end_array().end_object();
+}
+
+void write_page_result(JsonWriter& json, const PageResult& page) {
+    json.begin_object()
+        .key("page")
+        .unsigned_integer(page.page)
+        .key("output_path")
+        .string(page.output_path.string())
+        .key("bytes")
+        .unsigned_integer(page.bytes)
+        .key("width_px")
+        .integer(page.width_px)
+        .key("height_px")
+        .integer(page.height_px)
+        .key("render_ms")
+        .number(page.render_ms)
+        .key("encode_ms")
+        .number(page.encode_ms)
+        .key("error");
+    write_error(json, page.error);
+    json.end_object();
+}
+
+void write_result(JsonWriter& json, const ConvertResult& result) {
+    json.begin_object().key("document");
+    write_document(json, result.document);
+    json.key("page_results").begin_array();
+    for (const PageResult& page : result.page_results) {
+        write_page_result(json, page);
+    }
+    json.end_array()
+        .key("pages_selected")
+        .unsigned_integer(result.pages_selected)
+        .key("pages_written")
+        .unsigned_integer(result.pages_written)
+        .key("pages_failed")
+        .unsigned_integer(result.pages_failed)
+        .key("cancelled")
+        .boolean(result.cancelled)
+        .key("error");
+    write_error(json, result.error);
+    json.end_object();
+}
+
+// What the optional ZIP step did for one job.
+struct ZipOutcome {
+    bool attempted = false;
+    std::optional<ZipResult> archive;
+    std::optional<ConvertError> error;
+};
+
+void write_zip(JsonWriter& json, bool requested, const ZipOutcome& zip) {
+    if (!requested) {
+        json.null();
+        return;
+    }
+    json.begin_object()
+        .key("attempted")
+        .boolean(zip.attempted)
+        .key("created")
+        .boolean(zip.archive.has_value())
+        .key("path");
+    if (zip.archive) {
+        json.string(zip.archive->path.string());
+    } else {
+        json.null();
+    }
+    json.key("bytes").unsigned_integer(zip.archive ? zip.archive->bytes : 0).key("error");
+    write_error(json, zip.error);
+    json.end_object();
+}
+
+// The user-facing text of an error: a page's message gets "Page N: " in front,
+// unless it already carries it.
+std::string error_text(const ConvertError& error) {
+    if (error.page == 0) {
+        return error.message;
+    }
+    const std::string prefix = "Page " + std::to_string(error.page) + ": ";
+    if (error.message.rfind(prefix, 0) == 0) {
+        return error.message;
+    }
+    return prefix + error.message;
+}
+
+// Everything a run reports, kept in one place so that the progress line is
+// cleared before any other text reaches the terminal.
+class Reporter {
+  public:
+    Reporter(const Options& options, const Console& console)
+        : options_(options), console_(console) {}
+
+    void progress(const std::string& input, std::uint32_t done, std::uint32_t total) {
+        if (!console_.show_progress) {
+            return;
+        }
+        std::fprintf(console_.err, "\r%s: page %u of %u\033[K", input.c_str(), done, total);
+        std::fflush(console_.err);
+        progress_shown_ = true;
+    }
+
+    void error(const std::string& input, const ConvertError& error) {
+        clear_progress();
+        if (options_.json) {
+            return;
+        }
+        std::fprintf(console_.err, "%s: %s\n", input.c_str(), error_text(error).c_str());
+        if (error.kind == ErrorKind::OutputExists &&
+            options_.existing_files == ExistingFilePolicy::Ask) {
+            hints_.insert(
+                "Use --existing replace to overwrite taken names, or --existing keep-both "
+                "to give the new files numbered names.");
+        } else if (error.kind == ErrorKind::PasswordRequired ||
+                   error.kind == ErrorKind::WrongPassword) {
+            hints_.insert("Give the password with --password-stdin or --password-file.");
+        }
+    }
+
+    void line(const std::string& text) {
+        clear_progress();
+        if (!options_.json) {
+            std::fprintf(console_.out, "%s\n", text.c_str());
+            std::fflush(console_.out);
+        }
+    }
+
+    void zip_failed(const std::string& input, const ConvertError& error) {
+        clear_progress();
+        if (!options_.json) {
+            std::fprintf(console_.err, "%s: ZIP not created: %s\n", input.c_str(),
+                         error.message.c_str());
+        }
+    }
+
+    void json(const JsonWriter& json) {
+        clear_progress();
+        if (options_.json) {
+            std::fprintf(console_.out, "%s\n", json.text().c_str());
+            std::fflush(console_.out);
+        }
+    }
+
+    void finish() {
+        clear_progress();
+        for (const std::string& hint : hints_) {
+            std::fprintf(console_.err, "%s\n", hint.c_str());
+        }
+    }
+
+  private:
+    void clear_progress() {
+        if (progress_shown_) {
+            std::fputs("\r\033[K", console_.err);
+            std::fflush(console_.err);
+            progress_shown_ = false;
+        }
+    }
+
+    const Options& options_;
+    const Console& console_;
+    bool progress_shown_ = false;
+    std::set<std::string> hints_;
+};
+
+// Returns whether the file's facts could be read.
+bool inspect_one(const std::string& input, const std::string& password, Reporter& reporter) {
+    const Result<DocumentInfo> info = inspect_pdf(input, std::string(password), ConvertLimits{});
+
+    JsonWriter json;
+    json.begin_object().key("file").string(input).key("document");
+    if (info) {
+        write_document(json, *info);
+    } else {
+        json.null();
+    }
+    json.key("error");
+    write_error(json, info ? std::nullopt : std::optional<ConvertError>(info.error()));
+    json.end_object();
+    reporter.json(json);
+
+    if (!info) {
+        reporter.error(input, info.error());
+        return false;
+    }
+    std::string text = input + ":\n";
+    text += "  File size: " + plural(info->file_size, "byte", "bytes") + "\n";
+    text += "  Pages: " + std::to_string(info->page_count) + "\n";
+    text += "  PDF version: " + pdf_version_text(info->pdf_version) + "\n";
+    text += "  Encryption: ";
+    text += info->encrypted
+                ? "yes, security handler revision " + std::to_string(info->security_revision)
+                : std::string("none");
+    text += "\n";
+    // Runs of equal sizes, so that a long document of one format takes one line.
+    std::vector<std::pair<std::size_t, std::size_t>> runs;  // first, last (0-based)
+    for (std::size_t i = 0; i < info->page_sizes.size(); ++i) {
+        if (!runs.empty() && info->page_sizes[runs.back().second] == info->page_sizes[i]) {
+            runs.back().second = i;
+        } else {
+            runs.emplace_back(i, i);
+        }
+    }
+    if (runs.size() == 1) {
+        text += "  Page size: " + page_size_text(info->page_sizes.front()) + "\n";
+    } else if (!runs.empty()) {
+        text += "  Page sizes:\n";
+        for (const auto& [first, last] : runs) {
+            text += first == last
+                        ? "    page " + std::to_string(first + 1)
+                        : "    pages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
+            text += ": " + page_size_text(info->page_sizes[first]) + "\n";
+        }
+    }
+    text.pop_back();
+    reporter.line(text);
+    return true;
+}
+
+struct JobTally {
+    bool ok = false;
+    std::uint32_t images = 0;
+};
+
+JobTally convert_one(const Options& options, const std::string& input, const std::string& password,
+                     const CancellationToken& token, Reporter& reporter) {
+    ConvertRequest request = base_request(options);
+    request.input = input;
+    request.password = password;
+    const std::filesystem::path output_folder = request.output_folder;
+
+    const ProgressCallback progress = [&](const ProgressEvent& event) {
+        if (event.stage == ProgressStage::Rendering) {
+            reporter.progress(input, event.index + 1, event.total);
+        }
+    };
+    ConvertResult result = convert(std::move(request), progress, token);
+    // A moved-from short string may still hold the password's bytes in place.
+    secure_clear(request.password);
+
+    ZipOutcome zip;
+    if (options.zip && result.pages_written > 0 && !result.cancelled) {
+        ZipOptions zip_options;
+        // Nobody can be asked here; a numbered name never loses a file.
+        zip_options.existing_files = options.existing_files == ExistingFilePolicy::Ask
+                                         ? ExistingFilePolicy::KeepBoth
+                                         : options.existing_files;
+        zip.attempted = true;
+        Result<ZipResult> archive =
+            zip_job_pages(result, output_folder, std::filesystem::path(input).stem().string(),
+                          zip_options, token);
+        if (archive) {
+            zip.archive = std::move(*archive);
+        } else {
+            zip.error = std::move(archive.error());
+        }
+    }
+
+    JsonWriter json;
+    json.begin_object()
+        .key("file")
+        .string(input)
+        .key("output_folder")
+        .string(output_folder.string())
+        .key("result");
+    write_result(json, result);
+    json.key("zip");
+    write_zip(json, options.zip, zip);
+    json.end_object();
+    reporter.json(json);
+
+    for (const PageResult& page : result.page_results) {
+        if (page.error) {
+            reporter.error(input, *page.error);
+        }
+    }
+    if (result.error) {
+        // A failure that stopped the job is often the failed page's own error;
+        // say it once.
+        const bool said = std::any_of(
+            result.page_results.begin(), result.page_results.end(),
+            [&](const PageResult& page) { return page.error && *page.error == *result.error; });
+        if (!said) {
+            reporter.error(input, *result.error);
+        }
+    }
+    if (result.pages_selected > 0) {
+        std::string summary = input + ": " + std::to_string(result.pages_written) + " of " +
+                              plural(result.pages_selected, "page", "pages") + " written to " +
+                              output_folder.string();
+        if (result.pages_failed > 0) {
+            summary += "; " + std::to_string(result.pages_failed) + " failed";
+        }
+        reporter.line(summary + ".");
+    }
+    if (zip.archive) {
+        reporter.line(input + ": ZIP archive " + zip.archive->path.string() + " (" +
+                      plural(zip.archive->bytes, "byte", "bytes") + ").");
+    } else if (zip.error) {
+        reporter.zip_failed(input, *zip.error);
+    }
+
+    JobTally tally;
+    tally.images = result.pages_written;
+    tally.ok = !result.error && result.pages_failed == 0 &&
+               result.pages_written == result.pages_selected && (!options.zip || zip.archive);
+    return tally;
+}
+
+}  // namespace
+
+std::string pdf_version_text(std::int32_t version) {
+    if (version <= 0) {
+        return "unknown";
+    }
+    return std::to_string(version / 10) + "." + std::to_string(version % 10);
+}
+
+std::string page_size_text(PageSize size) {
+    return short_decimal(size.width, 2) + " x " + short_decimal(size.height, 2) + " pt (" +
+           short_decimal(size.width * kMillimetresPerPoint, 1) + " x " +
+           short_decimal(size.height * kMillimetresPerPoint, 1) + " mm)";
+}
+
+int run_inputs(const Options& options, const std::string& password, const CancellationToken& token,
+               const Console& console) {
+    Reporter reporter(options, console);
+    std::uint32_t files_ok = 0;
+    std::uint32_t files_failed = 0;
+    std::uint64_t images = 0;
+    for (const std::string& input : options.inputs) {
+        if (token.is_cancelled()) {
+            break;
+        }
+        if (options.info) {
+            (inspect_one(input, password, reporter) ? files_ok : files_failed) += 1;
+        } else {
+            const JobTally tally = convert_one(options, input, password, token, reporter);
+            (tally.ok ? files_ok : files_failed) += 1;
+            images += tally.images;
+        }
+    }
+    if (!options.info && options.inputs.size() > 1 && !token.is_cancelled()) {
+        reporter.line(plural(files_ok, "file", "files") + " converted, " +
+                      std::to_string(files_failed) + " failed. " +
+                      plural(images, "image", "images") + " saved.");
+    }
+    reporter.finish();
+    if (token.is_cancelled()) {
+        return kExitInterrupted;
+    }
+    return files_failed == 0 ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace bl::cli
