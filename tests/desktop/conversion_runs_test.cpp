@@ -1,46 +1,32 @@
-#include <QDir>
-#include <QSignalSpy>
-#include <QTest>
 #include <QTimer>
 
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <memory>
-#include <set>
-#include <string>
 
 #include "desktop/conversion_controller.h"
-#include "engine/converter.h"
 #include "engine/page_render.h"
 #include "tests/desktop/desktop_test_helpers.h"
-#include "tests/support/pdf_writer.h"
 
 namespace bl::desktop {
 
 namespace fs = std::filesystem;
-using test_helpers::kTimeoutMs;
-using test_helpers::PageGate;
-using test_helpers::qpath;
+using namespace test_helpers;
+using enum JobState;
+using States = QList<JobState>;
+using Policy = ExistingFilePolicy;
 
 namespace {
 
-std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
+const Job& job(const ConversionController& controller, int row) {
+    return controller.model()->jobs().at(row);
 }
 
-RunSummary summaryOf(const QSignalSpy& finished) {
-    return finished.at(0).at(0).value<RunSummary>();
-}
-
-// Every page's rendering starts with its time already up, so each page fails
-// while the job itself goes on.
-Deadline expired(std::uint32_t, Deadline) {
-    return Clock::now() - std::chrono::seconds(1);
+// Answers each time the controller asks, from the event loop as the window does.
+template <class Signal>
+void whenAsked(ConversionController& controller, Signal signal,
+               std::function<void(quint64)> answer) {
+    QObject::connect(&controller, signal, &controller, [&controller, answer](qulonglong id) {
+        QTimer::singleShot(0, &controller, [answer, id] { answer(id); });
+    });
 }
 
 }  // namespace
@@ -49,604 +35,401 @@ class ConversionRunsTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
-    fs::path out_;
+    std::unique_ptr<Fixtures> files_;
 
-    fs::path pdf(const std::string& name, int pages, double width = 200.0, double height = 100.0) {
-        const fs::path path = *dir_ / name;
-        test::write_file(path, test::simple_pdf(pages, width, height));
-        return path;
-    }
-
-    fs::path lockedPdf(const std::string& name, int pages) {
-        const fs::path plain = *dir_ / ("plain-" + name);
-        test::write_file(plain, test::simple_pdf(pages, 200.0, 100.0));
-        const fs::path locked = *dir_ / name;
-        if (!test::qpdf_encrypt(plain, locked, "secret", "owner", 256, true)) {
-            qFatal("qpdf could not encrypt %s", name.c_str());
-        }
-        fs::remove(plain);
-        return locked;
-    }
-
-    ConversionSettings settings() const {
+    ConversionSettings settings(bool zip = false, Policy onExists = Policy::Ask) const {
         ConversionSettings settings;
-        settings.outputFolder = qpath(out_);
+        settings.outputFolder = qpath(files_->out);
+        settings.createZip = zip;
+        settings.onExists = onExists;
         return settings;
     }
-
-    // Queues the files and waits until every one is inspected.
-    bool queue(ConversionController& controller, const QList<fs::path>& files) {
-        QStringList paths;
-        for (const fs::path& file : files) {
-            paths.append(qpath(file));
-        }
-        if (controller.addFiles(paths) != paths.size()) {
-            return false;
-        }
-        return QTest::qWaitFor([&] { return controller.checkingCount() == 0; }, kTimeoutMs);
-    }
-
-    const Job& jobAt(const ConversionController& controller, int row) {
-        return controller.model()->jobs().at(row);
-    }
+    fs::path pdf(const std::string& name, int pages) const { return files_->pdf(name, pages); }
+    fs::path out(const std::string& name) const { return files_->out / name; }
+    QString run(ConversionController& controller) const { return runToEnd(controller, settings()); }
+    QStringList outNames() const { return namesIn(files_->out); }
 
   private slots:
-    void init() {
-        dir_ = std::make_unique<test::TempDir>();
-        out_ = *dir_ / "out";
-        fs::create_directory(out_);
-    }
+    void init() { files_ = std::make_unique<Fixtures>(); }
     void cleanup() {
         bl::detail::driver_hooks() = {};
-        dir_.reset();
+        files_.reset();
     }
 
     void startRefusals() {
         ConversionController controller;
         QSignalSpy started(&controller, &ConversionController::runStarted);
-        QString error;
+        QCOMPARE(run(controller), "refused: There are no files ready to convert.");
 
-        QVERIFY(!controller.start(settings(), &error));
-        QCOMPARE(error, QStringLiteral("There are no files ready to convert."));
-
-        test::write_file(*dir_ / "notes.pdf", "not a PDF");
-        QVERIFY(queue(controller, {*dir_ / "notes.pdf", pdf("a.pdf", 1)}));
-
-        ConversionSettings noFolder = settings();
-        noFolder.outputFolder.clear();
-        QVERIFY(!controller.start(noFolder, &error));
-        QCOMPARE(error, QStringLiteral("Choose an output folder first."));
-        noFolder.outputFolder = qpath(*dir_ / "missing");
-        QVERIFY(!controller.start(noFolder, &error));
-        QCOMPARE(error, QStringLiteral("Choose an output folder first."));
-        // A file is no folder either.
-        noFolder.outputFolder = qpath(*dir_ / "a.pdf");
-        QVERIFY(!controller.start(noFolder, &error));
-        QCOMPARE(error, QStringLiteral("Choose an output folder first."));
+        QVERIFY(
+            addAndInspect(controller, {files_->file("notes.pdf", "not a PDF"), pdf("a.pdf", 1)}));
+        // No folder, a folder that is gone, and a file.
+        for (const fs::path& folder :
+             {fs::path(), files_->dir / "missing", files_->dir / "a.pdf"}) {
+            ConversionSettings wanted = settings();
+            wanted.outputFolder = qpath(folder);
+            QCOMPARE(runToEnd(controller, wanted),
+                     QStringLiteral("refused: Choose an output folder first."));
+        }
         QCOMPARE(started.count(), 0);
-        QCOMPARE(jobAt(controller, 1).state, JobState::Ready);
+        QCOMPARE(states(controller), (States{Unusable, Ready}));
 
         QSignalSpy finished(&controller, &ConversionController::runFinished);
+        QString error;
         QVERIFY(controller.start(settings(), &error));
         QVERIFY(controller.isRunning());
         QVERIFY(!controller.start(settings(), &error));
         QCOMPARE(error, QStringLiteral("A conversion is already running."));
         QCOMPARE(started.count(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
+        QCOMPARE(waitForRun(finished), "1 converted, 1 images");
 
         // The one usable file is done now, and the other cannot be used.
-        QCOMPARE(jobAt(controller, 0).state, JobState::Unusable);
-        QCOMPARE(jobAt(controller, 1).state, JobState::Done);
-        QVERIFY(!controller.start(settings(), &error));
-        QCOMPARE(error, QStringLiteral("There are no files ready to convert."));
+        QCOMPARE(states(controller), (States{Unusable, Done}));
+        QCOMPARE(run(controller), "refused: There are no files ready to convert.");
         // The error text is optional.
         QVERIFY(!controller.start(settings()));
     }
 
     void threeFilesWithASkippedPassword() {
         ConversionController controller;
-        QVERIFY(queue(controller, {pdf("a.pdf", 2), lockedPdf("locked.pdf", 3), pdf("c.pdf", 1)}));
-        const quint64 lockedId = jobAt(controller, 1).id;
-        QCOMPARE(jobAt(controller, 1).state, JobState::PasswordRequired);
+        QVERIFY(addAndInspect(controller,
+                              {pdf("a.pdf", 2), files_->locked("locked.pdf", 3), pdf("c.pdf", 1)}));
+        const quint64 a = job(controller, 0).id;
+        const quint64 locked = job(controller, 1).id;
+        const quint64 c = job(controller, 2).id;
+        QCOMPARE(states(controller), (States{Ready, PasswordRequired, Ready}));
 
         QSignalSpy started(&controller, &ConversionController::runStarted);
-        QSignalSpy jobs(&controller, &ConversionController::jobStarted);
+        QSignalSpy launched(&controller, &ConversionController::jobStarted);
         QSignalSpy progress(&controller, &ConversionController::jobProgress);
         QSignalSpy finishedJobs(&controller, &ConversionController::jobFinished);
         QSignalSpy asked(&controller, &ConversionController::passwordRequired);
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        // Answered from the event loop, as the window does.
-        connect(&controller, &ConversionController::passwordRequired, this,
-                [&controller](qulonglong id) {
-                    QTimer::singleShot(0, &controller, [&controller, id] {
-                        QCOMPARE(controller.model()->job(id)->state, JobState::PasswordRequired);
-                        controller.skipFile(id);
-                    });
-                });
+        whenAsked(controller, &ConversionController::passwordRequired, [&controller](quint64 id) {
+            QCOMPARE(controller.model()->job(id)->state, PasswordRequired);
+            controller.skipFile(id);
+        });
+        QCOMPARE(run(controller), "2 converted, 1 skipped, 3 images");
 
-        QVERIFY(controller.start(settings()));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(started.count(), 1);
-        QCOMPARE(started.at(0).at(0).toInt(), 3);
-        QCOMPARE(asked.count(), 1);
-        QCOMPARE(asked.at(0).at(0).toULongLong(), lockedId);
-        QCOMPARE(asked.at(0).at(1).toString(), QStringLiteral("locked.pdf"));
-        QCOMPARE(asked.at(0).at(2).toBool(), false);
+        QCOMPARE(argument<int>(started, 0), QList<int>{3});
+        QCOMPARE(calls(asked),
+                 (QList<QVariantList>{{locked, QStringLiteral("locked.pdf"), false}}));
         // The skipped file is never launched; the others keep their place in the run.
-        QCOMPARE(jobs.count(), 2);
-        QCOMPARE(jobs.at(0).at(1).toInt(), 0);
-        QCOMPARE(jobs.at(0).at(2).toInt(), 3);
-        QCOMPARE(jobs.at(1).at(1).toInt(), 2);
-        QCOMPARE(finishedJobs.count(), 2);
+        QCOMPARE(calls(launched), (QList<QVariantList>{{a, 0, 3}, {c, 2, 3}}));
+        QCOMPARE(argument<quint64>(finishedJobs, 0), (QList<quint64>{a, c}));
+        // Each job reports its total, then every page.
+        QCOMPARE(calls(progress),
+                 (QList<QVariantList>{{a, 0, 2}, {a, 1, 2}, {a, 2, 2}, {c, 0, 1}, {c, 1, 1}}));
 
-        // The first job reports its total, then every page.
-        const quint64 firstId = jobAt(controller, 0).id;
-        QList<QList<int>> firstProgress;
-        for (const QList<QVariant>& event : progress) {
-            if (event.at(0).toULongLong() == firstId) {
-                firstProgress.append({event.at(1).toInt(), event.at(2).toInt()});
-            }
-        }
-        QCOMPARE(firstProgress, (QList<QList<int>>{{0, 2}, {1, 2}, {2, 2}}));
-
-        const RunSummary summary = summaryOf(finished);
-        QCOMPARE(summary.converted, 2);
-        QCOMPARE(summary.partlyConverted, 0);
-        QCOMPARE(summary.failed, 0);
-        QCOMPARE(summary.skipped, 1);
-        QCOMPARE(summary.imagesSaved, 3);
-        QVERIFY(!summary.stopped);
-
-        QCOMPARE(jobAt(controller, 0).state, JobState::Done);
-        QCOMPARE(jobAt(controller, 0).pagesDone, 2);
-        QCOMPARE(jobAt(controller, 0).outputFiles,
-                 (QStringList{qpath(out_ / "a_page_0001.jpg"), qpath(out_ / "a_page_0002.jpg")}));
         // Skipping lasts for one run only.
-        QCOMPARE(jobAt(controller, 1).state, JobState::PasswordRequired);
-        QCOMPARE(jobAt(controller, 2).state, JobState::Done);
-        QCOMPARE(namesIn(out_),
-                 (std::set<std::string>{"a_page_0001.jpg", "a_page_0002.jpg", "c_page_0001.jpg"}));
-        QVERIFY(!controller.isRunning());
-        QCOMPARE(controller.readyCount(), 1);
+        QCOMPARE(states(controller), (States{Done, PasswordRequired, Done}));
+        QCOMPARE(job(controller, 0).pagesDone, 2);
+        QCOMPARE(job(controller, 0).outputFiles,
+                 qpaths({out("a_page_0001.jpg"), out("a_page_0002.jpg")}));
+        QCOMPARE(outNames(),
+                 (QStringList{"a_page_0001.jpg", "a_page_0002.jpg", "c_page_0001.jpg"}));
     }
 
     void wrongThenRightPassword() {
         ConversionController controller;
-        QVERIFY(queue(controller, {lockedPdf("locked.pdf", 3)}));
-        const quint64 id = jobAt(controller, 0).id;
+        QVERIFY(addAndInspect(controller, {files_->locked("locked.pdf", 3)}));
+        QSignalSpy asked(&controller, &ConversionController::passwordRequired);
+        QList<bool> kept;
+        whenAsked(controller, &ConversionController::passwordRequired, [&](quint64 id) {
+            controller.providePassword(
+                id, asked.count() == 1 ? QStringLiteral("nope") : QStringLiteral("secret"));
+            // The job took the password with it; nothing is kept here.
+            kept.append(controller.hasStoredPassword(id));
+            QCOMPARE(controller.model()->job(id)->state, Converting);
+        });
+        QCOMPARE(run(controller), "1 converted, 3 images");
 
-        QList<bool> attempts;
-        QList<bool> keptAfterLaunch;
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        connect(&controller, &ConversionController::passwordRequired, this,
-                [&](qulonglong asked, const QString&, bool previousAttemptWrong) {
-                    attempts.append(previousAttemptWrong);
-                    QTimer::singleShot(0, &controller, [&, asked] {
-                        const QString password = attempts.size() == 1 ? QStringLiteral("nope")
-                                                                      : QStringLiteral("secret");
-                        controller.providePassword(asked, password);
-                        // The job took the password with it; nothing is kept here.
-                        keptAfterLaunch.append(controller.hasStoredPassword(asked));
-                        QCOMPARE(controller.model()->job(asked)->state, JobState::Converting);
-                    });
-                });
-
-        QVERIFY(controller.start(settings()));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(attempts, (QList<bool>{false, true}));
-        QCOMPARE(keptAfterLaunch, (QList<bool>{false, false}));
-        const Job& job = jobAt(controller, 0);
-        QCOMPARE(job.id, id);
-        QCOMPARE(job.state, JobState::Done);
-        QCOMPARE(job.pageCount, 3);
-        QCOMPARE(summaryOf(finished).converted, 1);
-        QCOMPARE(summaryOf(finished).imagesSaved, 3);
+        QCOMPARE(argument<bool>(asked, 2), (QList<bool>{false, true}));
+        QCOMPARE(kept, (QList<bool>{false, false}));
+        QCOMPARE(states(controller), States{Done});
+        QCOMPARE(job(controller, 0).pageCount, 3);
     }
 
     void answersForOtherJobsAreIgnored() {
         ConversionController controller;
-        QVERIFY(queue(controller, {lockedPdf("locked.pdf", 1), pdf("b.pdf", 1)}));
-        const quint64 locked = jobAt(controller, 0).id;
-        const quint64 other = jobAt(controller, 1).id;
+        QVERIFY(addAndInspect(controller, {files_->locked("locked.pdf"), pdf("b.pdf", 1)}));
+        const quint64 locked = job(controller, 0).id;
+        const quint64 other = job(controller, 1).id;
         QSignalSpy asked(&controller, &ConversionController::passwordRequired);
-        QSignalSpy jobs(&controller, &ConversionController::jobStarted);
+        QSignalSpy launched(&controller, &ConversionController::jobStarted);
+        QSignalSpy finished(&controller, &ConversionController::runFinished);
 
         // Nothing is pending before a run.
         controller.skipFile(locked);
         controller.providePassword(locked, QStringLiteral("secret"));
         QVERIFY(!controller.hasStoredPassword(locked));
-        QCOMPARE(jobAt(controller, 0).state, JobState::PasswordRequired);
+        QCOMPARE(states(controller), (States{PasswordRequired, Ready}));
 
         QVERIFY(controller.start(settings()));
         QCOMPARE(asked.count(), 1);
         QCOMPARE(controller.pendingJob(), locked);
         controller.skipFile(other);
         controller.providePassword(other, QStringLiteral("secret"));
-        controller.resolveExisting(locked, ExistingFilePolicy::KeepBoth);
+        controller.resolveExisting(locked, Policy::KeepBoth);
         QCOMPARE(controller.pendingJob(), locked);
-        QCOMPARE(jobs.count(), 0);
+        QCOMPARE(launched.count(), 0);
 
-        // Cancelling at a prompt ends the run at once.
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
+        // Cancelling at a prompt ends the run at once, and only once.
         controller.cancel();
         QCOMPARE(finished.count(), 1);
-        QVERIFY(summaryOf(finished).stopped);
+        controller.cancel();
+        QCOMPARE(waitForRun(finished), "0 images, stopped");
         QCOMPARE(controller.pendingJob(), quint64{0});
         QVERIFY(!controller.isRunning());
-        QCOMPARE(jobAt(controller, 0).state, JobState::PasswordRequired);
-        QCOMPARE(jobAt(controller, 1).state, JobState::Ready);
-        controller.cancel();
-        QCOMPARE(finished.count(), 1);
+        QCOMPARE(states(controller), (States{PasswordRequired, Ready}));
+
+        // The job of an open prompt is not removed; the removed ones are passed over.
+        QSignalSpy again(&controller, &ConversionController::runFinished);
+        QVERIFY(controller.start(settings()));
+        QCOMPARE(controller.pendingJob(), locked);
+        controller.clearJobs();
+        QCOMPARE(states(controller), States{PasswordRequired});
+        controller.skipFile(locked);
+        QCOMPARE(again.count(), 1);
+        QCOMPARE(waitForRun(again), "1 skipped, 0 images");
     }
 
     void existingFilesAnswered_data() {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<Policy>("answer");
+        QTest::addColumn<QList<int>>("launches");  // the file index of each launch
+        QTest::addColumn<QString>("tally");
+        QTest::addColumn<QStringList>("names");
+        // a_page_0002.jpg and b_page_0001.jpg are there already; the first file is
+        // launched again once answered.
+        const QString both = QStringLiteral("2 converted, 3 images");
         QTest::newRow("keep both")
-            << static_cast<int>(ExistingFilePolicy::KeepBoth)
-            << QStringList{"a_page_0001 (2).jpg", "a_page_0001.jpg", "a_page_0002.jpg",
+            << Policy::KeepBoth << QList<int>{0, 0, 1} << both
+            << QStringList{"a_page_0001.jpg", "a_page_0002 (2).jpg", "a_page_0002.jpg",
                            "b_page_0001 (2).jpg", "b_page_0001.jpg"};
-        QTest::newRow("replace") << static_cast<int>(ExistingFilePolicy::Replace)
+        QTest::newRow("replace") << Policy::Replace << QList<int>{0, 0, 1} << both
                                  << QStringList{"a_page_0001.jpg", "a_page_0002.jpg",
                                                 "b_page_0001.jpg"};
+        // Cancel stops the run before anything is written.
+        QTest::newRow("cancel") << Policy::Ask << QList<int>{0} << "0 images, stopped"
+                                << QStringList{"a_page_0002.jpg", "b_page_0001.jpg"};
     }
 
     void existingFilesAnswered() {
-        QFETCH(int, answer);
-        QFETCH(QStringList, expected);
-        test::write_file(out_ / "a_page_0001.jpg", "old");
-        test::write_file(out_ / "b_page_0001.jpg", "old");
+        QFETCH(Policy, answer);
+        QFETCH(QList<int>, launches);
+        QFETCH(QString, tally);
+        QFETCH(QStringList, names);
+        test::write_file(out("a_page_0002.jpg"), "old");
+        test::write_file(out("b_page_0001.jpg"), "old");
         ConversionController controller;
-        QVERIFY(queue(controller, {pdf("a.pdf", 2), pdf("b.pdf", 1)}));
-        const quint64 first = jobAt(controller, 0).id;
-
+        QVERIFY(addAndInspect(controller, {pdf("a.pdf", 2), pdf("b.pdf", 1)}));
         QSignalSpy found(&controller, &ConversionController::existingFilesFound);
-        QSignalSpy jobs(&controller, &ConversionController::jobStarted);
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        connect(&controller, &ConversionController::existingFilesFound, this, [&](qulonglong id) {
-            QTimer::singleShot(0, &controller, [&, id] {
-                QCOMPARE(controller.model()->job(id)->state, JobState::Ready);
-                controller.resolveExisting(id, static_cast<ExistingFilePolicy>(answer));
-            });
-        });
+        QSignalSpy launched(&controller, &ConversionController::jobStarted);
+        whenAsked(controller, &ConversionController::existingFilesFound,
+                  [&controller, answer](quint64 id) {
+                      QCOMPARE(controller.model()->job(id)->state, Ready);
+                      controller.resolveExisting(id, answer);
+                  });
+        QCOMPARE(run(controller), tally);
 
-        QVERIFY(controller.start(settings()));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        // Asked once; the answer holds for the later file as well.
-        QCOMPARE(found.count(), 1);
-        QCOMPARE(found.at(0).at(0).toULongLong(), first);
-        QCOMPARE(found.at(0).at(1).toString(),
-                 QStringLiteral("\"a_page_0001.jpg\" already exists in the output folder. Choose "
-                                "another folder, or allow overwriting or renaming."));
-        // The first job was launched twice, the second once.
-        QCOMPARE(jobs.count(), 3);
-        QCOMPARE(jobs.at(0).at(1).toInt(), 0);
-        QCOMPARE(jobs.at(1).at(1).toInt(), 0);
-        QCOMPARE(jobs.at(2).at(1).toInt(), 1);
-
-        const RunSummary summary = summaryOf(finished);
-        QCOMPARE(summary.converted, 2);
-        QCOMPARE(summary.imagesSaved, 3);
-        QVERIFY(!summary.stopped);
-        QStringList names;
-        for (const std::string& name : namesIn(out_)) {
-            names.append(QString::fromStdString(name));
-        }
-        QCOMPARE(names, expected);
-        const bool replaced = answer == static_cast<int>(ExistingFilePolicy::Replace);
-        QCOMPARE(test::read_file(out_ / "a_page_0001.jpg") == "old", !replaced);
-        QCOMPARE(test::read_file(out_ / "b_page_0001.jpg") == "old", !replaced);
-    }
-
-    void existingFilesCancelStopsTheRun() {
-        test::write_file(out_ / "a_page_0002.jpg", "old");
-        ConversionController controller;
-        QVERIFY(queue(controller, {pdf("a.pdf", 2), pdf("b.pdf", 1)}));
-        QSignalSpy jobs(&controller, &ConversionController::jobStarted);
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        connect(&controller, &ConversionController::existingFilesFound, this, [&](qulonglong id) {
-            QTimer::singleShot(0, &controller, [&, id] {
-                controller.resolveExisting(id, ExistingFilePolicy::Ask);
-            });
-        });
-
-        QVERIFY(controller.start(settings()));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        const RunSummary summary = summaryOf(finished);
-        QVERIFY(summary.stopped);
-        QCOMPARE(summary.converted + summary.partlyConverted + summary.failed, 0);
-        QCOMPARE(summary.imagesSaved, 0);
-        QCOMPARE(jobs.count(), 1);
-        QCOMPARE(jobAt(controller, 0).state, JobState::Ready);
-        QCOMPARE(jobAt(controller, 1).state, JobState::Ready);
-        QCOMPARE(namesIn(out_), std::set<std::string>{"a_page_0002.jpg"});
+        // Asked once, about the first file; the answer holds for the later one too.
+        QCOMPARE(calls(found),
+                 (QList<QVariantList>{
+                     {job(controller, 0).id,
+                      QStringLiteral("\"a_page_0002.jpg\" already exists in the output "
+                                     "folder. Choose another folder, or allow overwriting "
+                                     "or renaming.")}}));
+        QCOMPARE(argument<int>(launched, 1), launches);
+        QCOMPARE(outNames(), names);
+        const bool replaced = answer == Policy::Replace;
+        QCOMPARE(test::read_file(out("a_page_0002.jpg")) == "old", !replaced);
+        QCOMPARE(test::read_file(out("b_page_0001.jpg")) == "old", !replaced);
+        QCOMPARE(states(controller),
+                 answer == Policy::Ask ? (States{Ready, Ready}) : (States{Done, Done}));
         QVERIFY(!controller.isRunning());
     }
 
-    void cancelDuringAJob() {
-        PageGate gate(PageGate::Stage::Render, 2);
+    void cancelStopsAfterTheCurrentPage_data() {
+        QTest::addColumn<PageGate::Stage>("stage");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<JobState>("state");
+        QTest::addColumn<QString>("stopped");
+        QTest::addColumn<QString>("again");
+        // Cancelled while page 2 waits: page 1 stays on disk and is counted.
+        QTest::newRow("during a job")
+            << PageGate::Stage::Render << 5 << Cancelled << "1 images, stopped"
+            << "2 converted, 6 images";
+        // The only page is rendered: the engine no longer looks at the token, so
+        // the job ends normally and the run stops after it.
+        QTest::newRow("after the last page")
+            << PageGate::Stage::Encode << 1 << Done << "1 converted, 1 images, stopped"
+            << "1 converted, 1 images";
+    }
+
+    void cancelStopsAfterTheCurrentPage() {
+        QFETCH(PageGate::Stage, stage);
+        QFETCH(int, pages);
+        QFETCH(JobState, state);
+        QFETCH(QString, stopped);
+        QFETCH(QString, again);
+        PageGate gate(stage, stage == PageGate::Stage::Render ? 2 : 1);
         ConversionController controller;
         const auto opener = gate.openAtScopeExit();
-        QVERIFY(queue(controller, {pdf("long.pdf", 5), pdf("next.pdf", 1)}));
-        QSignalSpy jobs(&controller, &ConversionController::jobStarted);
+        QVERIFY(addAndInspect(controller, {pdf("long.pdf", pages), pdf("next.pdf", 1)}));
+        QSignalSpy launched(&controller, &ConversionController::jobStarted);
         QSignalSpy finishedJobs(&controller, &ConversionController::jobFinished);
         QSignalSpy finished(&controller, &ConversionController::runFinished);
-        // Page 2 waits at the gate until the cancel is in.
-        const QMetaObject::Connection canceller = connect(
-            &controller, &ConversionController::jobProgress, this, [&](qulonglong, int pagesDone) {
-                if (pagesDone == 1 && !controller.isCancelling()) {
-                    controller.cancel();
-                    QVERIFY(controller.isCancelling());
-                    QVERIFY(controller.isRunning());
-                    gate.open();
-                }
-            });
 
         QVERIFY(controller.start(settings()));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
+        QVERIFY(gate.waitUntilReached());
+        controller.cancel();
+        QVERIFY(controller.isCancelling());
+        QVERIFY(controller.isRunning());
+        gate.open();
+        QCOMPARE(waitForRun(finished), stopped);
 
-        const RunSummary summary = summaryOf(finished);
-        QVERIFY(summary.stopped);
-        QCOMPARE(summary.converted + summary.partlyConverted + summary.failed, 0);
-        // The page finished before the cancel stays on disk and is counted.
-        QCOMPARE(summary.imagesSaved, 1);
-        QCOMPARE(jobAt(controller, 0).state, JobState::Cancelled);
-        QCOMPARE(jobAt(controller, 0).pagesDone, 1);
-        QCOMPARE(jobAt(controller, 0).outputFiles, QStringList{qpath(out_ / "long_page_0001.jpg")});
+        QCOMPARE(states(controller), (States{state, Ready}));
+        QCOMPARE(job(controller, 0).pagesDone, 1);
+        QCOMPARE(job(controller, 0).outputFiles, qpaths({out("long_page_0001.jpg")}));
+        QCOMPARE(outNames(), QStringList{"long_page_0001.jpg"});
+        QCOMPARE(launched.count(), 1);
         QCOMPARE(finishedJobs.count(), 1);
-        QCOMPARE(jobs.count(), 1);
-        QCOMPARE(jobAt(controller, 1).state, JobState::Ready);
-        QCOMPARE(namesIn(out_), std::set<std::string>{"long_page_0001.jpg"});
         QVERIFY(!controller.isCancelling());
 
         // A cancelled job runs again, from scratch, in the next run.
-        disconnect(canceller);
-        QSignalSpy again(&controller, &ConversionController::runFinished);
-        ConversionSettings replace = settings();
-        replace.onExists = ExistingFilePolicy::Replace;
-        QVERIFY(controller.start(replace));
-        QTRY_COMPARE_WITH_TIMEOUT(again.count(), 1, kTimeoutMs);
-        QCOMPARE(jobAt(controller, 0).message, QString());
-        QCOMPARE(jobAt(controller, 1).message, QString());
-        QCOMPARE(summaryOf(again).converted, 2);
-        QCOMPARE(summaryOf(again).imagesSaved, 6);
-        QCOMPARE(jobAt(controller, 0).state, JobState::Done);
+        QCOMPARE(runToEnd(controller, settings(false, Policy::Replace)), again);
+        QCOMPARE(states(controller), (States{Done, Done}));
+        QCOMPARE(job(controller, 0).message, QString());
     }
 
-    void cancelAfterTheLastPageKeepsTheResult() {
-        PageGate gate(PageGate::Stage::Encode, 1);
-        ConversionController controller;
-        const auto opener = gate.openAtScopeExit();
-        QVERIFY(queue(controller, {pdf("one.pdf", 1), pdf("next.pdf", 1)}));
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        QVERIFY(controller.start(settings()));
-        // The only page is rendered: the engine no longer looks at the token, so
-        // the job ends normally and the run stops after it.
-        QVERIFY(gate.waitUntilReached());
-        controller.cancel();
-        gate.open();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-        QVERIFY(summaryOf(finished).stopped);
-        QCOMPARE(summaryOf(finished).converted, 1);
-        QCOMPARE(summaryOf(finished).imagesSaved, 1);
-        QCOMPARE(jobAt(controller, 0).state, JobState::Done);
-        QCOMPARE(jobAt(controller, 1).state, JobState::Ready);
-    }
-
-    void noZipWhenNoPageWasWritten_data() {
-        QTest::addColumn<bool>("everyPageFails");
-        QTest::newRow("every page fails") << true;
-        QTest::newRow("page too large") << false;
-    }
-
-    void noZipWhenNoPageWasWritten() {
-        QFETCH(bool, everyPageFails);
-        const PageSize tall{200.0, 4000.0};
-        ConversionSettings wanted = settings();
-        wanted.createZip = true;
-        QString message;
-        if (everyPageFails) {
-            bl::detail::driver_hooks().page_deadline = &expired;
-            wanted.dpi = 10.0;
-            message =
-                QStringLiteral("Page 1: Rendering this page took longer than the allowed time.");
-        } else {
-            // The page is refused before anything is rendered.
-            wanted.dpi = 600.0;
-            const auto size = page_pixel_size(tall, wanted.dpi, ConvertLimits{});
-            QVERIFY(!size.has_value());
-            message = QStringLiteral("Page 1: ") + QString::fromStdString(size.error().message);
-        }
-        ConversionController controller;
-        QVERIFY(queue(controller, {pdf("report.pdf", 3, tall.width, tall.height)}));
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        QVERIFY(controller.start(wanted));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        const Job& job = jobAt(controller, 0);
-        QCOMPARE(job.state, JobState::Failed);
-        QCOMPARE(job.message, message);
-        QVERIFY(job.zipPath.isEmpty());
-        QCOMPARE(namesIn(out_), std::set<std::string>{});
-        const RunSummary summary = summaryOf(finished);
-        QCOMPARE(summary.failed, 1);
-        QCOMPARE(summary.partlyConverted, 0);
-        QCOMPARE(summary.imagesSaved, 0);
-    }
-
-    void someFailedPagesMakeAPartlyDoneJob() {
-        // Page 2 of 3 runs out of time.
-        bl::detail::driver_hooks().page_deadline = [](std::uint32_t page, Deadline deadline) {
-            return page == 2 ? Clock::now() - std::chrono::seconds(1) : deadline;
-        };
-        ConversionSettings wanted = settings();
-        wanted.createZip = true;
-        ConversionController controller;
-        QVERIFY(queue(controller, {pdf("report.pdf", 3)}));
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        QVERIFY(controller.start(wanted));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        const Job& job = jobAt(controller, 0);
-        QCOMPARE(job.state, JobState::PartlyDone);
-        QCOMPARE(job.message,
-                 QStringLiteral("Page 2: Rendering this page took longer than the allowed time."));
-        QCOMPARE(job.pagesDone, 2);
-        QCOMPARE(job.pagesTotal, 3);
+    void failedPagesAndTheZip_data() {
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<QList<uint>>("late");  // pages whose time is up before they start
+        QTest::addColumn<JobState>("state");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("tally");
+        QTest::addColumn<QStringList>("names");
+        const QString failed = QStringLiteral("1 failed, 0 images");
+        const QString tooLate =
+            QStringLiteral("Rendering this page took longer than the allowed time.");
+        // Nothing to archive: no ZIP is attempted.
+        QTest::newRow("every page fails") << 10.0 << QList<uint>{1, 2, 3} << Failed
+                                          << "Page 1: " + tooLate << failed << QStringList{};
+        // The page is refused before anything is rendered.
+        const auto tooLarge = page_pixel_size({200.0, 4000.0}, 600.0, ConvertLimits{});
+        QVERIFY(!tooLarge);
+        QTest::newRow("page too large")
+            << 600.0 << QList<uint>{} << Failed
+            << "Page 1: " + QString::fromStdString(tooLarge.error().message) << failed
+            << QStringList{};
         // The pages that were written are archived.
-        QCOMPARE(job.zipPath, qpath(out_ / "report.zip"));
-        QCOMPARE(namesIn(out_), (std::set<std::string>{"report.zip", "report_page_0001.jpg",
-                                                       "report_page_0003.jpg"}));
-        QCOMPARE(summaryOf(finished).partlyConverted, 1);
-        QCOMPARE(summaryOf(finished).imagesSaved, 2);
+        QTest::newRow("one page fails")
+            << 10.0 << QList<uint>{2} << PartlyDone << "Page 2: " + tooLate << "1 partly, 2 images"
+            << QStringList{"report.zip", "report_page_0001.jpg", "report_page_0003.jpg"};
+    }
+
+    void failedPagesAndTheZip() {
+        QFETCH(double, dpi);
+        QFETCH(QList<uint>, late);
+        QFETCH(JobState, state);
+        QFETCH(QString, message);
+        QFETCH(QString, tally);
+        QFETCH(QStringList, names);
+        bl::detail::driver_hooks().page_deadline = [late](std::uint32_t page, Deadline deadline) {
+            return late.contains(page) ? Clock::now() - std::chrono::seconds(1) : deadline;
+        };
+        ConversionSettings wanted = settings(true);
+        wanted.dpi = dpi;
+        ConversionController controller;
+        QVERIFY(addAndInspect(controller, {files_->pdf("report.pdf", 3, 200.0, 4000.0)}));
+        QCOMPARE(runToEnd(controller, wanted), tally);
+
+        const Job& report = job(controller, 0);
+        QCOMPARE(report.state, state);
+        QCOMPARE(report.message, message);
+        QCOMPARE(report.pagesTotal, 3);
+        QCOMPARE(report.pagesDone, names.filter(QStringLiteral(".jpg")).size());
+        QCOMPARE(report.zipPath, names.isEmpty() ? QString() : qpath(out("report.zip")));
+        QCOMPARE(outNames(), names);
     }
 
     void zipUnderAskKeepsBoth() {
-        test::write_file(out_ / "report.zip", "old");
-        ConversionSettings wanted = settings();
-        wanted.createZip = true;
+        test::write_file(out("report.zip"), "old");
         ConversionController controller;
-        QVERIFY(queue(controller, {pdf("report.pdf", 2)}));
+        QVERIFY(addAndInspect(controller, {pdf("report.pdf", 2)}));
         QSignalSpy found(&controller, &ConversionController::existingFilesFound);
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        QVERIFY(controller.start(wanted));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
+        QCOMPARE(runToEnd(controller, settings(true)), "1 converted, 2 images");
 
         // Only the pages are asked about; the archive never replaces the old one.
         QCOMPARE(found.count(), 0);
-        const Job& job = jobAt(controller, 0);
-        QCOMPARE(job.state, JobState::Done);
-        QCOMPARE(job.zipPath, qpath(out_ / "report (2).zip"));
-        QCOMPARE(test::read_file(out_ / "report.zip"), std::string("old"));
-        QCOMPARE(test::read_file(out_ / "report (2).zip").substr(0, 4), std::string("PK\x03\x04"));
-        QCOMPARE(namesIn(out_),
-                 (std::set<std::string>{"report (2).zip", "report.zip", "report_page_0001.jpg",
-                                        "report_page_0002.jpg"}));
+        QCOMPARE(job(controller, 0).zipPath, qpath(out("report (2).zip")));
+        QCOMPARE(test::read_file(out("report.zip")), std::string("old"));
+        QCOMPARE(test::read_file(out("report (2).zip")).substr(0, 4), std::string("PK\x03\x04"));
+        QCOMPARE(outNames(), (QStringList{"report (2).zip", "report.zip", "report_page_0001.jpg",
+                                          "report_page_0002.jpg"}));
     }
 
     void zipFailureLeavesThePages() {
-        // A folder already holds the archive's name, so the archive cannot be
-        // committed under Replace.
-        fs::create_directory(out_ / "report.zip");
-        fs::create_directory(out_ / "report.zip" / "inside");
-        ConversionSettings wanted = settings();
-        wanted.createZip = true;
-        wanted.onExists = ExistingFilePolicy::Replace;
+        // A folder holds the archive's name, so it cannot be committed under Replace.
+        fs::create_directories(out("report.zip") / "inside");
         ConversionController controller;
-        QVERIFY(queue(controller, {pdf("report.pdf", 1)}));
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        QVERIFY(controller.start(wanted));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
+        QVERIFY(addAndInspect(controller, {pdf("report.pdf", 1)}));
+        QCOMPARE(runToEnd(controller, settings(true, Policy::Replace)), "1 partly, 1 images");
 
-        const Job& job = jobAt(controller, 0);
-        QCOMPARE(job.state, JobState::PartlyDone);
-        QVERIFY2(job.message.startsWith(QStringLiteral("ZIP not created: ")),
-                 qPrintable(job.message));
-        QVERIFY(job.zipPath.isEmpty());
-        QCOMPARE(job.outputFiles, QStringList{qpath(out_ / "report_page_0001.jpg")});
-        QCOMPARE(summaryOf(finished).partlyConverted, 1);
-        QCOMPARE(summaryOf(finished).imagesSaved, 1);
+        const Job& report = job(controller, 0);
+        QCOMPARE(report.state, PartlyDone);
+        QVERIFY2(report.message.startsWith(QStringLiteral("ZIP not created: ")),
+                 qPrintable(report.message));
+        QVERIFY(report.zipPath.isEmpty());
+        QCOMPARE(report.outputFiles, qpaths({out("report_page_0001.jpg")}));
     }
 
     void removingAllJobsDuringARun() {
         ConversionController controller;
-        QVERIFY(queue(controller, {pdf("a.pdf", 2), pdf("b.pdf", 1), pdf("c.pdf", 1)}));
-        const quint64 first = jobAt(controller, 0).id;
-        QSignalSpy jobs(&controller, &ConversionController::jobStarted);
+        QVERIFY(addAndInspect(controller, {pdf("a.pdf", 2), pdf("b.pdf", 1), pdf("c.pdf", 1)}));
+        QSignalSpy launched(&controller, &ConversionController::jobStarted);
         QSignalSpy finished(&controller, &ConversionController::runFinished);
 
         QVERIFY(controller.start(settings()));
-        QCOMPARE(jobAt(controller, 0).state, JobState::Converting);
         controller.clearJobs();
         // The converting job stays.
-        QCOMPARE(controller.model()->rowCount(), 1);
-        QCOMPARE(jobAt(controller, 0).id, first);
-
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-        QCOMPARE(jobs.count(), 1);
-        const RunSummary summary = summaryOf(finished);
-        QCOMPARE(summary.converted, 1);
-        QCOMPARE(summary.imagesSaved, 2);
-        QVERIFY(!summary.stopped);
-        QCOMPARE(jobAt(controller, 0).state, JobState::Done);
-        QCOMPARE(namesIn(out_), (std::set<std::string>{"a_page_0001.jpg", "a_page_0002.jpg"}));
+        QCOMPARE(states(controller), States{Converting});
+        QCOMPARE(waitForRun(finished), "1 converted, 2 images");
+        QCOMPARE(launched.count(), 1);
+        QCOMPARE(states(controller), States{Done});
+        QCOMPARE(outNames(), (QStringList{"a_page_0001.jpg", "a_page_0002.jpg"}));
 
         // Once the run is over the last job can go too.
         controller.clearJobs();
         QCOMPARE(controller.model()->rowCount(), 0);
     }
 
-    void theJobOfAnOpenPromptIsKept() {
-        ConversionController controller;
-        QVERIFY(queue(controller, {lockedPdf("locked.pdf", 1), pdf("b.pdf", 1)}));
-        QVERIFY(controller.start(settings()));
-        const quint64 locked = jobAt(controller, 0).id;
-        QCOMPARE(controller.pendingJob(), locked);
-        controller.clearJobs();
-        QCOMPARE(controller.model()->rowCount(), 1);
-        QCOMPARE(jobAt(controller, 0).id, locked);
-
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        controller.skipFile(locked);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(summaryOf(finished).skipped, 1);
-        QVERIFY(!summaryOf(finished).stopped);
-    }
-
-    void failedJobMessages() {
-        // A job whose selection does not fit fails with the engine's message; the
-        // run goes on with the next file.
-        ConversionSettings wanted = settings();
-        wanted.pages = QStringLiteral("3");
-        ConversionController controller;
-        QVERIFY(queue(controller, {pdf("short.pdf", 2), pdf("long.pdf", 3)}));
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        QVERIFY(controller.start(wanted));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(jobAt(controller, 0).state, JobState::Failed);
-        QCOMPARE(jobAt(controller, 0).message,
-                 QStringLiteral("Page 3 does not exist; the document has 2 pages."));
-        QCOMPARE(jobAt(controller, 1).state, JobState::Done);
-        QCOMPARE(namesIn(out_), std::set<std::string>{"long_page_0003.jpg"});
-        const RunSummary summary = summaryOf(finished);
-        QCOMPARE(summary.converted, 1);
-        QCOMPARE(summary.failed, 1);
-        QCOMPARE(summary.imagesSaved, 1);
-    }
-
     void settingsReachTheEngine() {
         ConversionSettings wanted = settings();
         wanted.nameTemplate = QStringLiteral("{original}-{dpi}-{page_number}of{page_count}");
         wanted.dpi = 72.0;
-        wanted.pages = QStringLiteral("2-");
+        wanted.pages = QStringLiteral("3");
         ConversionController controller;
-        QVERIFY(queue(controller, {pdf("r\u00E9sum\u00E9.pdf", 3)}));
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-        QVERIFY(controller.start(wanted));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-        QCOMPARE(namesIn(out_), (std::set<std::string>{"r\u00E9sum\u00E9-72-2of3.jpg",
-                                                       "r\u00E9sum\u00E9-72-3of3.jpg"}));
-        QCOMPARE(jobAt(controller, 0).outputFiles,
-                 (QStringList{qpath(out_ / "r\u00E9sum\u00E9-72-2of3.jpg"),
-                              qpath(out_ / "r\u00E9sum\u00E9-72-3of3.jpg")}));
+        QVERIFY(addAndInspect(controller, {pdf("short.pdf", 2), pdf("r\u00E9sum\u00E9.pdf", 3)}));
+        QCOMPARE(runToEnd(controller, wanted), "1 converted, 1 failed, 1 images");
+        // A selection that does not fit fails the job with the engine's message; the
+        // run goes on with the next file.
+        QCOMPARE(states(controller), (States{Failed, Done}));
+        QCOMPARE(job(controller, 0).message,
+                 QStringLiteral("Page 3 does not exist; the document has 2 pages."));
+        QCOMPARE(outNames(), QStringList{"r\u00E9sum\u00E9-72-3of3.jpg"});
+        QCOMPARE(job(controller, 1).outputFiles, qpaths({out("r\u00E9sum\u00E9-72-3of3.jpg")}));
     }
 
     void destroyedDuringARun() {
         auto controller = std::make_unique<ConversionController>();
-        QVERIFY(queue(*controller, {pdf("a.pdf", 20), pdf("b.pdf", 20)}));
+        QVERIFY(addAndInspect(*controller, {pdf("a.pdf", 20), pdf("b.pdf", 20)}));
         QVERIFY(controller->start(settings()));
         // Cancels the job, waits for it; what it posted dies with the controller.
         controller.reset();
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents();
-        for (const auto& entry : fs::directory_iterator(out_)) {
-            QVERIFY2(entry.path().extension() == ".jpg", entry.path().c_str());
+        for (const QString& name : outNames()) {
+            QVERIFY2(name.endsWith(QStringLiteral(".jpg")), qPrintable(name));
         }
     }
 };

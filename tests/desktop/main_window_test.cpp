@@ -14,34 +14,15 @@
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTableView>
-#include <QTest>
 #include <QUrl>
 
-#include <filesystem>
-#include <memory>
-
-#include "tests/support/pdf_writer.h"
+#include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {
 
-namespace fs = std::filesystem;
+using namespace test_helpers;
 
 namespace {
-
-constexpr int kInspectionTimeoutMs = 60000;
-
-QString qpath(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
-
-template <class T>
-T* widget(const MainWindow& window, const char* name) {
-    T* found = window.findChild<T*>(QString::fromLatin1(name));
-    if (found == nullptr) {
-        qFatal("no widget named %s", name);
-    }
-    return found;
-}
 
 struct DragOutcome {
     bool enterAccepted = false;
@@ -62,58 +43,47 @@ DragOutcome dragAndDrop(MainWindow& window, const QList<QUrl>& urls) {
     return outcome;
 }
 
+QStringList fileNames(MainWindow& window) {
+    QStringList names;
+    for (const Job& job : window.controller().model()->jobs()) {
+        names.append(job.fileName);
+    }
+    return names;
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
+    std::unique_ptr<Fixtures> files_;
 
-    QString pdf(const std::string& name, int pages = 1) {
-        const fs::path path = *dir_ / name;
-        test::write_file(path, test::simple_pdf(pages));
-        return qpath(path);
-    }
-
-    QStringList fileNames(const MainWindow& window) {
-        QStringList names;
-        for (const Job& job : const_cast<MainWindow&>(window).controller().model()->jobs()) {
-            names.append(job.fileName);
-        }
-        return names;
-    }
+    QString pdf(const std::string& name) const { return qpath(files_->pdf(name)); }
 
   private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init() { dir_ = std::make_unique<test::TempDir>(); }
-    void cleanup() { dir_.reset(); }
+    void init() { files_ = std::make_unique<Fixtures>(); }
+    void cleanup() { files_.reset(); }
 
     void startsEmptyAndIdle() {
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
+        QVERIFY(shown(window));
         QCOMPARE(window.minimumSize(), QSize(960, 620));
         QVERIFY(window.acceptDrops());
-        auto* status = widget<QLabel>(window, "statusLabel");
-        QCOMPARE(status->text(), QStringLiteral("Add PDF files to begin."));
+        QCOMPARE(statusLine(window), "Add PDF files to begin.");
         QVERIFY(widget<QProgressBar>(window, "progressBar")->isHidden());
         QVERIFY(widget<QGroupBox>(window, "advancedGroup")->isHidden());
-        auto* convert = widget<QPushButton>(window, "convertButton");
-        QVERIFY(!convert->isEnabled());
-        QCOMPARE(convert->toolTip(), QStringLiteral("Add PDF files to begin."));
-        QVERIFY(!widget<QPushButton>(window, "cancelButton")->isEnabled());
-        QVERIFY(!widget<QPushButton>(window, "removeButton")->isEnabled());
-        QVERIFY(!widget<QPushButton>(window, "clearButton")->isEnabled());
-        QVERIFY(!widget<QPushButton>(window, "openFolderButton")->isEnabled());
-        QVERIFY(widget<QPushButton>(window, "addButton")->isEnabled());
+        QCOMPARE(widget<QPushButton>(window, "convertButton")->toolTip(),
+                 "Add PDF files to begin.");
+        QCOMPARE(enabledOf(window, {"convertButton", "cancelButton", "removeButton", "clearButton",
+                                    "openFolderButton", "addButton"}),
+                 QStringList{"addButton"});
     }
 
     void dropHintFollowsTheQueue() {
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(shown(window));
         auto* hint = widget<QLabel>(window, "dropHint");
         QVERIFY(hint->isVisibleTo(&window));
 
@@ -125,52 +95,50 @@ class MainWindowTest : public QObject {
         QCOMPARE(window.controller().model()->rowCount(), 0);
         QVERIFY(hint->isVisibleTo(&window));
         QVERIFY(!hint->isHidden());
-        QCOMPARE(widget<QLabel>(window, "statusLabel")->text(),
-                 QStringLiteral("Add PDF files to begin."));
-        QTRY_COMPARE_WITH_TIMEOUT(window.controller().checkingCount(), 0, kInspectionTimeoutMs);
+        QCOMPARE(statusLine(window), "Add PDF files to begin.");
+        QVERIFY(inspected(window.controller()));
+    }
+
+    void dropQueuesOnlyLocalPdfs_data() {
+        QTest::addColumn<QStringList>("dropped");  // names in the test folder, or URLs
+        QTest::addColumn<QStringList>("queued");
+        // Folders end in "/"; only the names ending in ".pdf" are documents.
+        QTest::newRow("mixed") << QStringList{"SCAN.PDF", "folder.pdf/", "notes.txt",
+                                              "https://example.com/brochure.pdf", "letter.pdf"}
+                               << QStringList{"SCAN.PDF", "letter.pdf"};
+        QTest::newRow("no PDF") << QStringList{"folder/", "notes.txt",
+                                               "https://example.com/brochure.pdf"}
+                                << QStringList{};
     }
 
     void dropQueuesOnlyLocalPdfs() {
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, queued);
+        QList<QUrl> urls;
+        for (const QString& name : dropped) {
+            if (name.startsWith(QStringLiteral("https:"))) {
+                urls.append(QUrl(name));
+                continue;
+            }
+            const bool folder = name.endsWith('/');
+            const fs::path path = files_->dir / (folder ? name.chopped(1) : name).toStdString();
+            if (folder) {
+                fs::create_directory(path);
+            } else {
+                test::write_file(path, name.endsWith(".pdf", Qt::CaseInsensitive)
+                                           ? test::simple_pdf(1)
+                                           : std::string("not a PDF"));
+            }
+            urls.append(QUrl::fromLocalFile(qpath(path)));
+        }
+
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        const QString upper = pdf("SCAN.PDF");
-        const QString lower = pdf("letter.pdf");
-        fs::create_directory(*dir_ / "folder.pdf");
-        test::write_file(*dir_ / "notes.txt", "not a PDF");
-        const QList<QUrl> urls{
-            QUrl::fromLocalFile(upper),
-            QUrl::fromLocalFile(qpath(*dir_ / "folder.pdf")),
-            QUrl::fromLocalFile(qpath(*dir_ / "notes.txt")),
-            QUrl(QStringLiteral("https://example.com/brochure.pdf")),
-            QUrl::fromLocalFile(lower),
-        };
-
+        QVERIFY(shown(window));
         const DragOutcome outcome = dragAndDrop(window, urls);
-        QVERIFY(outcome.enterAccepted);
-        QVERIFY(outcome.dropAccepted);
-        QCOMPARE(fileNames(window), (QStringList{"SCAN.PDF", "letter.pdf"}));
-        QTRY_COMPARE_WITH_TIMEOUT(window.controller().checkingCount(), 0, kInspectionTimeoutMs);
-    }
-
-    void dragWithoutPdfIsRefused() {
-        MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        fs::create_directory(*dir_ / "folder");
-        test::write_file(*dir_ / "notes.txt", "not a PDF");
-        const QList<QUrl> urls{
-            QUrl::fromLocalFile(qpath(*dir_ / "folder")),
-            QUrl::fromLocalFile(qpath(*dir_ / "notes.txt")),
-            QUrl(QStringLiteral("https://example.com/brochure.pdf")),
-        };
-
-        const DragOutcome outcome = dragAndDrop(window, urls);
-        QVERIFY(!outcome.enterAccepted);
-        QVERIFY(!outcome.dropAccepted);
-        QCOMPARE(window.controller().model()->rowCount(), 0);
+        QCOMPARE(outcome.enterAccepted, !queued.isEmpty());
+        QCOMPARE(outcome.dropAccepted, !queued.isEmpty());
+        QCOMPARE(fileNames(window), queued);
+        QVERIFY(inspected(window.controller()));
     }
 
     void deleteRemovesTheSelectedRows() {
@@ -193,31 +161,32 @@ class MainWindowTest : public QObject {
         // A shortcut clicks its button with a short animation.
         QTRY_COMPARE(fileNames(window), QStringList{"b.pdf"});
         QVERIFY(!remove->isEnabled());
-        QTRY_COMPARE_WITH_TIMEOUT(window.controller().checkingCount(), 0, kInspectionTimeoutMs);
+        QVERIFY(inspected(window.controller()));
     }
 
     void statusFollowsTheInspection() {
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto* status = widget<QLabel>(window, "statusLabel");
+        QVERIFY(shown(window));
         auto* convert = widget<QPushButton>(window, "convertButton");
+        const QString checking = QString::fromUtf8("Checking files…");
 
-        const QString broken = qpath(*dir_ / "broken.pdf");
-        test::write_file(*dir_ / "broken.pdf", "no header at all");
-        QCOMPARE(window.controller().addFiles({broken}), 1);
-        QCOMPARE(status->text(), QString::fromUtf8("Checking files…"));
-        QCOMPARE(convert->toolTip(), QString::fromUtf8("Checking files…"));
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("No files are ready to convert."),
-                                  kInspectionTimeoutMs);
+        QCOMPARE(window.controller().addFiles({qpath(files_->file("broken.pdf", "no header"))}), 1);
+        QCOMPARE(statusLine(window), checking);
+        QCOMPARE(convert->toolTip(), checking);
+        QTRY_COMPARE_WITH_TIMEOUT(statusLine(window), "No files are ready to convert.", kTimeoutMs);
 
+        // Files being checked hold the start back, whatever else is ready.
+        window.setOutputFolder(qpath(files_->out));
         QCOMPARE(window.controller().addFiles({pdf("good.pdf")}), 1);
-        QCOMPARE(status->text(), QString::fromUtf8("Checking files…"));
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(),
-                                  QStringLiteral("Choose where to save the images."),
-                                  kInspectionTimeoutMs);
+        QCOMPARE(statusLine(window), checking);
         QVERIFY(!convert->isEnabled());
-        QCOMPARE(convert->toolTip(), QStringLiteral("Choose where to save the images."));
+        QTRY_COMPARE_WITH_TIMEOUT(statusLine(window), "Ready to convert.", kTimeoutMs);
+        QVERIFY(convert->isEnabled());
+
+        window.setOutputFolder(QString());
+        QCOMPARE(statusLine(window), "Choose where to save the images.");
+        QVERIFY(!convert->isEnabled());
+        QCOMPARE(convert->toolTip(), "Choose where to save the images.");
     }
 
     void presetAndResolutionFollowEachOther() {
@@ -226,8 +195,7 @@ class MainWindowTest : public QObject {
         auto* dpi = widget<QDoubleSpinBox>(window, "dpiSpin");
         auto* toggle = widget<QPushButton>(window, "advancedToggle");
         auto* advanced = widget<QGroupBox>(window, "advancedGroup");
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(shown(window));
 
         QCOMPARE(preset->currentIndex(), 2);
         QCOMPARE(dpi->value(), 150.0);
@@ -244,18 +212,17 @@ class MainWindowTest : public QObject {
         preset->setCurrentIndex(6);
         QVERIFY(toggle->isChecked());
         QVERIFY(advanced->isVisibleTo(&window));
-        QCOMPARE(toggle->text(), QStringLiteral("Hide advanced settings"));
+        QCOMPARE(toggle->text(), "Hide advanced settings");
         QCOMPARE(dpi->value(), 200.0);
 
         toggle->click();
         QVERIFY(advanced->isHidden());
-        QCOMPARE(toggle->text(), QStringLiteral("Show advanced settings"));
+        QCOMPARE(toggle->text(), "Show advanced settings");
     }
 
     void selectedPagesEnablesTheField() {
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(shown(window));
         auto* field = widget<QLineEdit>(window, "pagesEdit");
         QVERIFY(!field->isEnabled());
         widget<QRadioButton>(window, "selectedPagesRadio")->click();

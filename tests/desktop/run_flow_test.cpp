@@ -4,50 +4,50 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTest>
 
-#include <filesystem>
-#include <memory>
-#include <set>
-#include <string>
+#include <algorithm>
 
 #include "desktop/main_window.h"
 #include "engine/page_render.h"
 #include "tests/desktop/desktop_test_helpers.h"
-#include "tests/support/pdf_writer.h"
 
 namespace bl::desktop {
 
-namespace fs = std::filesystem;
-using test_helpers::kTimeoutMs;
-using test_helpers::PageGate;
-using test_helpers::qpath;
-using test_helpers::whenModalOpens;
-using test_helpers::widget;
+using namespace test_helpers;
 
 namespace {
 
-std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
+const QString kCancelling = QString::fromUtf8("Cancelling after the current page…");
+
+// Clicks Convert and waits for the run to end: the status line then, or what
+// went wrong.
+QString runFrom(MainWindow& window) {
+    QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
+    widget<QPushButton>(window, "convertButton")->click();
+    const QString outcome = waitForRun(finished);
+    return finished.count() == 1 ? statusLine(window) : outcome;
 }
 
-QPushButton* buttonWithRole(QMessageBox* box, QMessageBox::ButtonRole role) {
+// A message box in words: title, icon, text, informative text, then its buttons
+// with their roles, sorted, the default one marked.
+QStringList describe(const QMessageBox* box) {
+    static const char* const roles[] = {"accept", "reject", "destructive", "action", "help",
+                                        "yes",    "no",     "reset",       "apply"};
+    QStringList buttons;
     for (QAbstractButton* button : box->buttons()) {
-        if (box->buttonRole(button) == role) {
-            return qobject_cast<QPushButton*>(button);
-        }
+        buttons.append(button->text() + QLatin1Char(' ') + roles[box->buttonRole(button)] +
+                       (button == box->defaultButton() ? " default" : ""));
     }
-    return nullptr;
+    buttons.sort();
+    return QStringList{box->windowTitle(),
+                       QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon()),
+                       box->text(), box->informativeText()} +
+           buttons;
 }
 
 }  // namespace
@@ -56,379 +56,268 @@ class RunFlowTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
-    fs::path out_;
+    std::unique_ptr<Fixtures> files_;
 
-    fs::path pdf(const std::string& name, int pages) {
-        const fs::path path = *dir_ / name;
-        test::write_file(path, test::simple_pdf(pages, 200.0, 100.0));
-        return path;
-    }
-
-    fs::path lockedPdf(const std::string& name) {
-        const fs::path plain = *dir_ / ("plain-" + name);
-        test::write_file(plain, test::simple_pdf(1, 200.0, 100.0));
-        const fs::path locked = *dir_ / name;
-        if (!test::qpdf_encrypt(plain, locked, "secret", "owner", 256, true)) {
-            qFatal("qpdf could not encrypt %s", name.c_str());
-        }
-        fs::remove(plain);
-        return locked;
-    }
-
-    // A shown window with the files queued and inspected and the output folder
+    // Shows the window with the files queued and inspected and the output folder
     // chosen.
     bool prepare(MainWindow& window, const QList<fs::path>& files) {
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) {
-            return false;
-        }
-        QStringList paths;
-        for (const fs::path& file : files) {
-            paths.append(qpath(file));
-        }
-        if (window.controller().addFiles(paths) != paths.size()) {
-            return false;
-        }
-        window.setOutputFolder(qpath(out_));
-        return QTest::qWaitFor([&] { return window.controller().checkingCount() == 0; },
-                               kTimeoutMs);
-    }
-
-    static QString status(const MainWindow& window) {
-        return widget<QLabel>(window, "statusLabel")->text();
+        window.setOutputFolder(qpath(files_->out));
+        return shown(window) && addAndInspect(window.controller(), files);
     }
 
   private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() {
         QSettings().clear();
-        dir_ = std::make_unique<test::TempDir>();
-        out_ = *dir_ / "out";
-        fs::create_directory(out_);
+        files_ = std::make_unique<Fixtures>();
     }
     void cleanup() {
         bl::detail::driver_hooks() = {};
-        dir_.reset();
+        files_.reset();
     }
 
     void summarySentences_data() {
-        QTest::addColumn<int>("converted");
-        QTest::addColumn<int>("partly");
-        QTest::addColumn<int>("failed");
-        QTest::addColumn<int>("skipped");
-        QTest::addColumn<int>("images");
-        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<RunSummary>("summary");
         QTest::addColumn<QString>("text");
-        QTest::newRow("converted and failed")
-            << 2 << 0 << 1 << 0 << 7 << false
-            << "2 files converted, 1 failed. 7 images saved. See the Status column for details.";
-        QTest::newRow("stopped before any page")
-            << 0 << 0 << 0 << 0 << 0 << true << "Stopped. Nothing was converted. 0 images saved.";
-        QTest::newRow("one of one")
-            << 1 << 0 << 0 << 0 << 1 << false << "1 file converted. 1 image saved.";
-        QTest::newRow("every part")
-            << 3 << 1 << 2 << 1 << 12 << false
-            << "3 files converted, 1 partly converted, 2 failed, 1 skipped. 12 images saved. See "
-               "the Status column for details.";
-        QTest::newRow("partly only") << 0 << 2 << 0 << 0 << 5 << false
-                                     << "2 partly converted. 5 images saved. See the Status "
-                                        "column for details.";
-        QTest::newRow("skipped only")
-            << 0 << 0 << 0 << 1 << 0 << false << "1 skipped. 0 images saved.";
-        QTest::newRow("stopped after some")
-            << 1 << 0 << 0 << 0 << 4 << true << "Stopped. 1 file converted. 4 images saved.";
-        QTest::newRow("stopped with a failure")
-            << 0 << 0 << 1 << 0 << 0 << true
-            << "Stopped. 1 failed. 0 images saved. See the Status column for details.";
+        const auto row = [](const char* name, RunSummary summary, const QString& text) {
+            QTest::newRow(name) << summary << text;
+        };
+        const QString details = QStringLiteral(" See the Status column for details.");
+        row("stopped before any page", {0, 0, 0, 0, 0, true},
+            "Stopped. Nothing was converted. 0 images saved.");
+        row("one of one", {1, 0, 0, 0, 1, false}, "1 file converted. 1 image saved.");
+        row("every part", {3, 1, 2, 1, 12, false},
+            "3 files converted, 1 partly converted, 2 failed, 1 skipped. 12 images saved." +
+                details);
+        row("partly only", {0, 2, 0, 0, 5, false}, "2 partly converted. 5 images saved." + details);
+        row("skipped only", {0, 0, 0, 1, 0, false}, "1 skipped. 0 images saved.");
+        row("stopped with a failure", {0, 0, 1, 0, 0, true},
+            "Stopped. 1 failed. 0 images saved." + details);
     }
 
     void summarySentences() {
-        QFETCH(int, converted);
-        QFETCH(int, partly);
-        QFETCH(int, failed);
-        QFETCH(int, skipped);
-        QFETCH(int, images);
-        QFETCH(bool, stopped);
+        QFETCH(RunSummary, summary);
         QFETCH(QString, text);
-        const RunSummary summary{converted, partly, failed, skipped, images, stopped};
         QCOMPARE(MainWindow::summaryText(summary), text);
     }
 
-    void oneFileFromStartToSummary() {
+    void twoFilesFromStartToSummary() {
         MainWindow window;
-        QVERIFY(prepare(window, {pdf("one.pdf", 1)}));
+        QVERIFY(prepare(window, {files_->pdf("first.pdf"), files_->pdf("second report.pdf", 2)}));
+        widget<QCheckBox>(window, "zipCheck")->setChecked(true);
         auto* convert = widget<QPushButton>(window, "convertButton");
-        auto* cancel = widget<QPushButton>(window, "cancelButton");
         auto* bar = widget<QProgressBar>(window, "progressBar");
-        QCOMPARE(status(window), QStringLiteral("Ready to convert."));
-        QVERIFY(convert->isEnabled());
-        QVERIFY(!cancel->isEnabled());
+        const auto enabled = [&window] {
+            return enabledOf(
+                window, {"convertButton", "cancelButton", "allPagesRadio", "chooseFolderButton",
+                         "clearButton", "rememberFolderCheck", "advancedToggle", "addButton"});
+        };
 
         // Connected after the window's own handlers, so each sees what they left.
         QStringList seen;
         ConversionController& controller = window.controller();
         connect(&controller, &ConversionController::runStarted, this, [&] {
-            seen.append(status(window));
+            seen.append(statusLine(window));
             QVERIFY(bar->isVisible());
             QCOMPARE(bar->maximum(), 0);
-            QVERIFY(!convert->isEnabled());
             QCOMPARE(convert->toolTip(), QString::fromUtf8("Converting…"));
-            QVERIFY(cancel->isEnabled());
-            QVERIFY(!widget<QRadioButton>(window, "allPagesRadio")->isEnabled());
-            QVERIFY(!widget<QPushButton>(window, "chooseFolderButton")->isEnabled());
-            QVERIFY(!widget<QPushButton>(window, "clearButton")->isEnabled());
-            QVERIFY(widget<QCheckBox>(window, "rememberFolderCheck")->isEnabled());
-            QVERIFY(widget<QPushButton>(window, "advancedToggle")->isEnabled());
-            QVERIFY(widget<QPushButton>(window, "addButton")->isEnabled());
+            QCOMPARE(enabled(), (QStringList{"cancelButton", "rememberFolderCheck",
+                                             "advancedToggle", "addButton"}));
         });
         connect(&controller, &ConversionController::jobStarted, this,
-                [&] { seen.append(status(window)); });
+                [&] { seen.append(statusLine(window)); });
         connect(&controller, &ConversionController::jobProgress, this, [&] {
-            seen.append(status(window));
-            QCOMPARE(bar->maximum(), 1);
+            seen.append(QStringLiteral("%1 [%2/%3]")
+                            .arg(statusLine(window))
+                            .arg(bar->value())
+                            .arg(bar->maximum()));
         });
+
         QSignalSpy finished(&controller, &ConversionController::runFinished);
-
-        convert->click();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(seen, (QStringList{QString::fromUtf8("Starting 1 file…"),
-                                    QString::fromUtf8("Converting one.pdf (file 1 of 1)…"),
-                                    QString::fromUtf8("Converting one.pdf — page 0 of 1"),
-                                    QString::fromUtf8("Converting one.pdf — page 1 of 1")}));
-        QCOMPARE(status(window), QStringLiteral("1 file converted. 1 image saved."));
-        QVERIFY(bar->isHidden());
-        QVERIFY(!cancel->isEnabled());
-        QVERIFY(widget<QRadioButton>(window, "allPagesRadio")->isEnabled());
-        QVERIFY(widget<QPushButton>(window, "chooseFolderButton")->isEnabled());
-        QVERIFY(widget<QPushButton>(window, "clearButton")->isEnabled());
-        // Nothing is left to convert.
-        QVERIFY(!convert->isEnabled());
-        QCOMPARE(convert->toolTip(), QStringLiteral("No files are ready to convert."));
-
-        // The summary stays until the next refresh of the idle text.
-        QCOMPARE(window.controller().addFiles({qpath(pdf("two.pdf", 1))}), 1);
-        QCOMPARE(status(window), QString::fromUtf8("Checking files…"));
-    }
-
-    void twoFilesEndToEnd() {
-        MainWindow window;
-        QVERIFY(prepare(window, {pdf("first.pdf", 2), pdf("second report.pdf", 3)}));
-        widget<QCheckBox>(window, "zipCheck")->setChecked(true);
-        QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
-
         QTest::keyClick(&window, Qt::Key_Return, Qt::ControlModifier);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
+        QCOMPARE(waitForRun(finished), "2 converted, 3 images");
+        QCOMPARE(statusLine(window), "2 files converted. 3 images saved.");
+        QCOMPARE(seen, (QStringList{"Starting 2 files…", "Converting first.pdf (file 1 of 2)…",
+                                    "Converting first.pdf — page 0 of 1 [0/1]",
+                                    "Converting first.pdf — page 1 of 1 [1/1]",
+                                    "Converting second report.pdf (file 2 of 2)…",
+                                    "Converting second report.pdf — page 0 of 2 [0/2]",
+                                    "Converting second report.pdf — page 1 of 2 [1/2]",
+                                    "Converting second report.pdf — page 2 of 2 [2/2]"}));
+        QVERIFY(bar->isHidden());
+        // Everything is unlocked, but nothing is left to convert.
+        QCOMPARE(enabled(), (QStringList{"allPagesRadio", "chooseFolderButton", "clearButton",
+                                         "rememberFolderCheck", "advancedToggle", "addButton"}));
+        QCOMPARE(convert->toolTip(), "No files are ready to convert.");
+        QCOMPARE(controller.model()->index(1, 3).data().toString(),
+                 QString::fromUtf8("Done — 2 pages"));
 
-        QCOMPARE(status(window), QStringLiteral("2 files converted. 5 images saved."));
-        QCOMPARE(namesIn(out_), (std::set<std::string>{
-                                    "first.zip", "first_page_0001.jpg", "first_page_0002.jpg",
-                                    "second report.zip", "second report_page_0001.jpg",
-                                    "second report_page_0002.jpg", "second report_page_0003.jpg"}));
-        for (const std::string& name : namesIn(out_)) {
-            const std::string bytes = test::read_file(out_ / name);
-            const bool zip = name.ends_with(".zip");
+        const QStringList names = namesIn(files_->out);
+        QCOMPARE(names,
+                 (QStringList{"first.zip", "first_page_0001.jpg", "second report.zip",
+                              "second report_page_0001.jpg", "second report_page_0002.jpg"}));
+        for (const QString& name : names) {
+            const std::string bytes = test::read_file(files_->out / name.toStdString());
+            const bool zip = name.endsWith(QStringLiteral(".zip"));
             QCOMPARE(bytes.substr(0, zip ? 4 : 3),
                      std::string(zip ? "PK\x03\x04" : "\xFF\xD8\xFF"));
         }
-        const QModelIndex status = window.controller().model()->index(1, 3);
-        QCOMPARE(status.data().toString(), QString::fromUtf8("Done — 3 pages"));
+
+        // The summary stays until the next refresh of the idle text.
+        QCOMPARE(controller.addFiles({qpath(files_->pdf("third.pdf"))}), 1);
+        QCOMPARE(statusLine(window), QString::fromUtf8("Checking files…"));
     }
 
     void passwordPrompts() {
         MainWindow window;
-        QVERIFY(prepare(window, {lockedPdf("locked.pdf"), pdf("open.pdf", 1)}));
-        QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
-
+        QVERIFY(prepare(window, {files_->locked("locked.pdf"), files_->pdf("open.pdf")}));
         QStringList labels;
         // First a wrong password, then an empty answer, which skips the file.
-        whenModalOpens([&](QWidget* modal) {
-            auto* dialog = qobject_cast<QInputDialog*>(modal);
-            QVERIFY(dialog != nullptr);
-            QCOMPARE(dialog->windowTitle(), QStringLiteral("Password required"));
-            QCOMPARE(dialog->textEchoMode(), QLineEdit::Password);
-            QCOMPARE(dialog->okButtonText(), QStringLiteral("Convert"));
-            QCOMPARE(dialog->cancelButtonText(), QStringLiteral("Skip this file"));
+        whenOpens<QInputDialog>([&](QInputDialog* dialog) {
             QCOMPARE(dialog->parentWidget(), &window);
+            QCOMPARE(dialog->windowTitle(), "Password required");
+            QCOMPARE(dialog->textEchoMode(), QLineEdit::Password);
+            QCOMPARE(dialog->okButtonText(), "Convert");
+            QCOMPARE(dialog->cancelButtonText(), "Skip this file");
             labels.append(dialog->labelText());
-            whenModalOpens([&](QWidget* again) {
-                auto* retry = qobject_cast<QInputDialog*>(again);
-                QVERIFY(retry != nullptr);
-                labels.append(retry->labelText());
-                retry->setTextValue(QString());
-                retry->accept();
+            whenOpens<QInputDialog>([&labels](QInputDialog* again) {
+                labels.append(again->labelText());
+                again->setTextValue(QString());
+                again->accept();
             });
             dialog->setTextValue(QStringLiteral("wrong"));
             dialog->accept();
         });
-        widget<QPushButton>(window, "convertButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(labels,
-                 (QStringList{QString::fromUtf8("“locked.pdf” is password-protected. Enter its "
-                                                "password to convert it:"),
-                              QString::fromUtf8("That password did not open “locked.pdf”. Try "
-                                                "again:")}));
-        QCOMPARE(status(window), QStringLiteral("1 file converted, 1 skipped. 1 image saved."));
+        QCOMPARE(runFrom(window), "1 file converted, 1 skipped. 1 image saved.");
+        QCOMPARE(labels, (QStringList{"“locked.pdf” is password-protected. Enter its password to "
+                                      "convert it:",
+                                      "That password did not open “locked.pdf”. Try again:"}));
         QCOMPARE(window.controller().model()->jobs().first().state, JobState::PasswordRequired);
 
-        // The right password converts it.
-        QSignalSpy again(&window.controller(), &ConversionController::runFinished);
-        whenModalOpens([](QWidget* modal) {
-            auto* dialog = qobject_cast<QInputDialog*>(modal);
-            QVERIFY(dialog != nullptr);
+        // "Skip this file" skips it too; the right password converts it.
+        whenOpens<QInputDialog>([](QInputDialog* dialog) { dialog->reject(); });
+        QCOMPARE(runFrom(window), "1 skipped. 0 images saved.");
+        whenOpens<QInputDialog>([](QInputDialog* dialog) {
             dialog->setTextValue(QStringLiteral("secret"));
             dialog->accept();
         });
-        widget<QPushButton>(window, "convertButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(again.count(), 1, kTimeoutMs);
-        QCOMPARE(status(window), QStringLiteral("1 file converted. 1 image saved."));
-        QVERIFY(fs::exists(out_ / "locked_page_0001.jpg"));
+        QCOMPARE(runFrom(window), "1 file converted. 1 image saved.");
+        QVERIFY(fs::exists(files_->out / "locked_page_0001.jpg"));
     }
 
-    void passwordPromptRejectedSkips() {
-        MainWindow window;
-        QVERIFY(prepare(window, {lockedPdf("locked.pdf")}));
-        QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
-        whenModalOpens([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
-        widget<QPushButton>(window, "convertButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-        QCOMPARE(status(window), QStringLiteral("1 skipped. 0 images saved."));
+    void existingFilesBox_data() {
+        QTest::addColumn<QString>("answer");  // the button clicked; none closes the box
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QStringList>("names");
+        const QString converted = QStringLiteral("1 file converted. 1 image saved.");
+        QTest::newRow("keep both")
+            << "Keep both" << converted << QStringList{"a_page_0001 (2).jpg", "a_page_0001.jpg"};
+        QTest::newRow("replace") << "Replace" << converted << QStringList{"a_page_0001.jpg"};
+        // As with the window's close button: the run stops.
+        QTest::newRow("closed") << QString() << "Stopped. Nothing was converted. 0 images saved."
+                                << QStringList{"a_page_0001.jpg"};
     }
 
-    void existingFilesKeepBoth() {
-        test::write_file(out_ / "a_page_0001.jpg", "old");
+    void existingFilesBox() {
+        QFETCH(QString, answer);
+        QFETCH(QString, summary);
+        QFETCH(QStringList, names);
+        test::write_file(files_->out / "a_page_0001.jpg", "old");
         MainWindow window;
-        QVERIFY(prepare(window, {pdf("a.pdf", 1)}));
-        QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
-
-        whenModalOpens([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box != nullptr);
+        QVERIFY(prepare(window, {files_->pdf("a.pdf")}));
+        whenOpens<QMessageBox>([&](QMessageBox* box) {
             QCOMPARE(box->parentWidget(), &window);
-            QCOMPARE(box->windowTitle(), QStringLiteral("Files already exist"));
-            QCOMPARE(box->icon(), QMessageBox::Question);
-            QCOMPARE(box->text(),
-                     QStringLiteral("\"a_page_0001.jpg\" already exists in the output folder. "
-                                    "Choose another folder, or allow overwriting or renaming."));
-            QCOMPARE(box->informativeText(),
-                     QStringLiteral("Your choice applies to the rest of this conversion."));
-            QCOMPARE(box->buttons().size(), 3);
-            QPushButton* replace = buttonWithRole(box, QMessageBox::DestructiveRole);
-            QPushButton* keepBoth = buttonWithRole(box, QMessageBox::AcceptRole);
-            QVERIFY(replace != nullptr && keepBoth != nullptr);
-            QCOMPARE(replace->text(), QStringLiteral("Replace"));
-            QCOMPARE(keepBoth->text(), QStringLiteral("Keep both"));
-            QVERIFY(box->button(QMessageBox::Cancel) != nullptr);
-            QCOMPARE(box->defaultButton(), keepBoth);
-            keepBoth->click();
+            QCOMPARE(
+                describe(box),
+                (QStringList{"Files already exist", "Question",
+                             "\"a_page_0001.jpg\" already exists in the output folder. "
+                             "Choose another folder, or allow overwriting or renaming.",
+                             "Your choice applies to the rest of this conversion.", "Cancel reject",
+                             "Keep both accept default", "Replace destructive"}));
+            const QList<QAbstractButton*> buttons = box->buttons();
+            const auto chosen = std::find_if(buttons.begin(), buttons.end(), [&](auto* button) {
+                return button->text() == answer;
+            });
+            if (chosen != buttons.end()) {
+                (*chosen)->click();
+            } else {
+                box->close();
+            }
         });
-        widget<QPushButton>(window, "convertButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(status(window), QStringLiteral("1 file converted. 1 image saved."));
-        QCOMPARE(namesIn(out_), (std::set<std::string>{"a_page_0001 (2).jpg", "a_page_0001.jpg"}));
-    }
-
-    void existingFilesBoxClosedStops() {
-        test::write_file(out_ / "a_page_0001.jpg", "old");
-        MainWindow window;
-        QVERIFY(prepare(window, {pdf("a.pdf", 1)}));
-        QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
-        // As with the window's close button.
-        whenModalOpens([](QWidget* modal) { modal->close(); });
-        widget<QPushButton>(window, "convertButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(status(window), QStringLiteral("Stopped. Nothing was converted. 0 images saved."));
-        QCOMPARE(window.controller().model()->jobs().first().state, JobState::Ready);
-        QCOMPARE(namesIn(out_), std::set<std::string>{"a_page_0001.jpg"});
-        QVERIFY(widget<QPushButton>(window, "convertButton")->isEnabled());
+        QCOMPARE(runFrom(window), summary);
+        QCOMPARE(namesIn(files_->out), names);
+        QCOMPARE(test::read_file(files_->out / "a_page_0001.jpg") == "old", answer != "Replace");
+        // Only a stopped run leaves the file to convert.
+        QCOMPARE(window.controller().model()->jobs().first().state,
+                 answer.isEmpty() ? JobState::Ready : JobState::Done);
+        QCOMPARE(widget<QPushButton>(window, "convertButton")->isEnabled(), answer.isEmpty());
     }
 
     void cancelWithEscape() {
         PageGate gate(PageGate::Stage::Render, 2);
         MainWindow window;
         const auto opener = gate.openAtScopeExit();
-        QVERIFY(prepare(window, {pdf("long.pdf", 4), pdf("next.pdf", 1)}));
+        QVERIFY(prepare(window, {files_->pdf("long.pdf", 4), files_->pdf("next.pdf")}));
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
-        QSignalSpy progress(&window.controller(), &ConversionController::jobProgress);
-
         widget<QPushButton>(window, "convertButton")->click();
         // Page 1 is written; page 2 waits at the gate.
-        QTRY_COMPARE_WITH_TIMEOUT(progress.count(), 2, kTimeoutMs);
+        QVERIFY(gate.waitUntilReached());
         QTest::keyClick(&window, Qt::Key_Escape);
-        QTRY_COMPARE(status(window), QString::fromUtf8("Cancelling after the current page…"));
+        QTRY_COMPARE(statusLine(window), kCancelling);
         QVERIFY(window.controller().isCancelling());
         gate.open();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        QCOMPARE(status(window), QStringLiteral("Stopped. Nothing was converted. 1 image saved."));
-        const QList<Job>& jobs = window.controller().model()->jobs();
-        QCOMPARE(jobs[0].state, JobState::Cancelled);
-        QCOMPARE(jobs[1].state, JobState::Ready);
+        QCOMPARE(waitForRun(finished), "1 images, stopped");
+        QCOMPARE(statusLine(window), "Stopped. Nothing was converted. 1 image saved.");
+        QCOMPARE(states(window.controller()),
+                 (QList<JobState>{JobState::Cancelled, JobState::Ready}));
     }
 
     void cancellingTextSurvivesProgress() {
-        // Cancelled while a page is being encoded: that page still reports in.
+        // Cancelled while page 1 is encoded: its reports (the total and the page)
+        // arrive after the cancel and leave its text alone.
         PageGate gate(PageGate::Stage::Encode, 1);
         MainWindow window;
         const auto opener = gate.openAtScopeExit();
-        QVERIFY(prepare(window, {pdf("long.pdf", 3)}));
+        QVERIFY(prepare(window, {files_->pdf("long.pdf", 3)}));
         QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
         QStringList seen;
-        QList<int> bar;
         connect(&window.controller(), &ConversionController::jobProgress, this, [&] {
-            seen.append(status(window));
-            bar.append(widget<QProgressBar>(window, "progressBar")->value());
+            seen << statusLine(window)
+                 << QString::number(widget<QProgressBar>(window, "progressBar")->value());
         });
         widget<QPushButton>(window, "convertButton")->click();
         QVERIFY(gate.waitUntilReached());
         widget<QPushButton>(window, "cancelButton")->click();
         gate.open();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-
-        // Both reports (the total and the finished page) arrive after the cancel
-        // and leave its text alone.
-        const QString cancelling = QString::fromUtf8("Cancelling after the current page…");
-        QCOMPARE(seen, (QStringList{cancelling, cancelling}));
-        QCOMPARE(bar, (QList<int>{0, 1}));
-        QCOMPARE(status(window), QStringLiteral("Stopped. Nothing was converted. 1 image saved."));
+        QCOMPARE(waitForRun(finished), "1 images, stopped");
+        QCOMPARE(seen, (QStringList{kCancelling, "0", kCancelling, "1"}));
+        QCOMPARE(statusLine(window), "Stopped. Nothing was converted. 1 image saved.");
     }
 
-    void refusalShowsCannotStart() {
+    void refusedStartsSayWhy() {
         MainWindow window;
-        QVERIFY(prepare(window, {pdf("a.pdf", 1)}));
-        // The folder goes away after it was chosen.
-        fs::remove_all(out_);
-        QString title;
-        QString text;
-        whenModalOpens([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box != nullptr);
-            title = box->windowTitle();
-            text = box->text();
-            QCOMPARE(box->icon(), QMessageBox::Warning);
+        QVERIFY(prepare(window, {files_->pdf("a.pdf")}));
+        // Not ready: the reason goes to the status line.
+        window.setOutputFolder(QString());
+        QCOMPARE(statusLine(window), "Choose where to save the images.");
+        widget<QLabel>(window, "statusLabel")->setText(QString());
+        window.startConversion();
+        QCOMPARE(statusLine(window), "Choose where to save the images.");
+
+        // Refused by the controller: the folder went away after it was chosen.
+        window.setOutputFolder(qpath(files_->out));
+        fs::remove_all(files_->out);
+        QStringList reported;
+        whenOpens<QMessageBox>([&](QMessageBox* box) {
+            reported = describe(box);
             box->button(QMessageBox::Ok)->click();
         });
         widget<QPushButton>(window, "convertButton")->click();
-        QCOMPARE(title, QStringLiteral("Cannot start"));
-        QCOMPARE(text, QStringLiteral("Choose an output folder first."));
-        QCOMPARE(status(window), QStringLiteral("Ready to convert."));
-        QVERIFY(!window.controller().isRunning());
-    }
-
-    void notReadyReasonGoesToTheStatusLine() {
-        MainWindow window;
-        QVERIFY(prepare(window, {pdf("a.pdf", 1)}));
-        window.setOutputFolder(QString());
-        QCOMPARE(status(window), QStringLiteral("Choose where to save the images."));
-        widget<QLabel>(window, "statusLabel")->setText(QString());
-        window.startConversion();
-        QCOMPARE(status(window), QStringLiteral("Choose where to save the images."));
+        QCOMPARE(reported, (QStringList{"Cannot start", "Warning", "Choose an output folder first.",
+                                        "", "OK accept default"}));
+        QCOMPARE(statusLine(window), "Ready to convert.");
         QVERIFY(!window.controller().isRunning());
     }
 
@@ -436,78 +325,69 @@ class RunFlowTest : public QObject {
         PageGate gate(PageGate::Stage::Render, 1);
         auto window = std::make_unique<MainWindow>();
         const auto opener = gate.openAtScopeExit();
-        QVERIFY(prepare(*window, {pdf("a.pdf", 2)}));
-        QSignalSpy finished(&window->controller(), &ConversionController::runFinished);
+        QVERIFY(prepare(*window, {files_->pdf("a.pdf", 2)}));
+        ConversionController& controller = window->controller();
+        QStringList started;
+        connect(&controller, &ConversionController::runStarted, this,
+                [&] { started.append(statusLine(*window)); });
+        QSignalSpy finished(&controller, &ConversionController::runFinished);
         widget<QPushButton>(*window, "convertButton")->click();
         QVERIFY(gate.waitUntilReached());
+        QCOMPARE(started, QStringList{"Starting 1 file…"});
 
-        const auto answer = [&](QMessageBox::StandardButton button) {
-            whenModalOpens([&window, button](QWidget* modal) {
-                auto* box = qobject_cast<QMessageBox*>(modal);
-                QVERIFY(box != nullptr);
+        const auto answer = [&window](QMessageBox::StandardButton button) {
+            whenOpens<QMessageBox>([&window, button](QMessageBox* box) {
                 QCOMPARE(box->parentWidget(), window.get());
-                QCOMPARE(box->windowTitle(), QStringLiteral("Conversion in progress"));
-                QCOMPARE(box->text(), QStringLiteral("A conversion is still running. Stop it and "
-                                                     "quit? Pages already saved are kept."));
-                QCOMPARE(box->icon(), QMessageBox::Question);
-                QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+                QCOMPARE(describe(box),
+                         (QStringList{"Conversion in progress", "Question",
+                                      "A conversion is still running. Stop it and quit? Pages "
+                                      "already saved are kept.",
+                                      "", "&No no default", "&Yes yes"}));
                 box->button(button)->click();
             });
+        };
+        // Visible, running, cancelling, settings saved.
+        const auto state = [&] {
+            return QList<bool>{window->isVisible(), controller.isRunning(),
+                               controller.isCancelling(), QSettings().contains("conversion/dpi")};
         };
 
         answer(QMessageBox::No);
         QVERIFY(!window->close());
-        QVERIFY(window->isVisible());
-        QVERIFY(window->controller().isRunning());
-        QVERIFY(!window->controller().isCancelling());
-        QVERIFY(!QSettings().contains(QStringLiteral("conversion/dpi")));
-
+        QCOMPARE(state(), (QList<bool>{true, true, false, false}));
         answer(QMessageBox::Yes);
         QVERIFY(window->close());
-        QVERIFY(!window->isVisible());
-        QVERIFY(window->controller().isCancelling());
-        QVERIFY(QSettings().contains(QStringLiteral("conversion/dpi")));
+        QCOMPARE(state(), (QList<bool>{false, true, true, true}));
         gate.open();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
-        QVERIFY(finished.at(0).at(0).value<RunSummary>().stopped);
-        window.reset();
+        QCOMPARE(waitForRun(finished), "0 images, stopped");
     }
 
     void aboutBox() {
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QString title;
-        QString text;
-        whenModalOpens([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box != nullptr);
+        QVERIFY(shown(window));
+        QStringList reported;
+        whenOpens<QMessageBox>([&](QMessageBox* box) {
             QCOMPARE(box->parentWidget(), &window);
-            title = box->windowTitle();
-            text = box->text();
+            reported = describe(box);
             box->accept();
         });
         window.findChild<QAction*>(QStringLiteral("aboutAction"))->trigger();
 
-        QCOMPARE(title, QStringLiteral("About Brightleaf"));
+        QCOMPARE(reported.value(0), "About Brightleaf");
+        const QString text = reported.value(2);
         const VersionInfo versions = version_info();
-        QVERIFY(text.startsWith(QStringLiteral("<p><b>Brightleaf</b> ") +
+        QVERIFY(text.startsWith("<p><b>Brightleaf</b> " +
                                 QString::fromStdString(versions.application)));
         QCOMPARE(text.count(QStringLiteral("<p>")), 6);
-        for (const QString& part : {
+        for (const QString& part : QStringList{
                  QString::fromStdString(versions.pdfium),
-                 QString::fromStdString(versions.libjpeg_turbo),
-                 QString::fromLatin1(qVersion()),
-                 QStringLiteral("preview build, not for production use"),
-                 QStringLiteral("Your files are not uploaded."),
-                 QStringLiteral("GNU Lesser General Public License version 3"),
-                 QStringLiteral("may be replaced"),
-                 QString::fromUtf8("Portions of this software are copyright © The FreeType "
-                                   "Project (www.freetype.org). All rights reserved."),
-                 QStringLiteral(
-                     "This software is based in part on the work of the Independent JPEG Group."),
-                 QString::fromUtf8("“licenses” folder next to the application"),
-             }) {
+                 QString::fromStdString(versions.libjpeg_turbo), qVersion(),
+                 "preview build, not for production use", "Your files are not uploaded.",
+                 "GNU Lesser General Public License version 3", "may be replaced",
+                 "Portions of this software are copyright © The FreeType Project "
+                 "(www.freetype.org). All rights reserved.",
+                 "This software is based in part on the work of the Independent JPEG Group.",
+                 "“licenses” folder next to the application"}) {
             QVERIFY2(text.contains(part), qPrintable(part));
         }
     }
