@@ -14,6 +14,7 @@
 
 #include "cli/command_line.h"
 #include "cli/conversion_run.h"
+#include "engine/inspection.h"
 #include "engine/pdf_input.h"
 
 namespace {

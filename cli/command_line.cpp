@@ -11,9 +11,11 @@
 #include <CLI/CLI.hpp>
 
 #include "engine/converter.h"
-#include "engine/page_render.h"
+#include "engine/inspection.h"
 #include "engine/page_selection.h"
 #include "engine/pdf_input.h"
+#include "engine/pixel_size.h"
+#include "engine/version.h"
 
 namespace bl::cli {
 

@@ -9,6 +9,7 @@
 
 #include "cli/json_text.h"
 #include "engine/converter.h"
+#include "engine/inspection.h"
 #include "engine/pdf_input.h"
 #include "engine/zip_archive.h"
 

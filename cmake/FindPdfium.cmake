@@ -10,7 +10,7 @@ endif()
 
 if(PC_PDFIUM_FOUND)
     add_library(Pdfium::Pdfium ALIAS PkgConfig::PC_PDFIUM)
-    set(PDFIUM_BUILD "system ${PC_PDFIUM_VERSION}" CACHE STRING "PDFium build")
+    set(PDFIUM_BUILD "system ${PC_PDFIUM_VERSION}")
     set(PDFIUM_PINNED_LIBRARY "")
     set(Pdfium_FOUND TRUE)
 else()
@@ -26,7 +26,14 @@ else()
         set_target_properties(Pdfium::Pdfium PROPERTIES
             IMPORTED_LOCATION "${PDFIUM_PINNED_LIBRARY}"
             IMPORTED_NO_SONAME TRUE)
-        # LibreOffice 7.4 bundles the PDFium of Chromium's branch 5058.
-        set(PDFIUM_BUILD "chromium/5058" CACHE STRING "PDFium build")
+        # The library carries no version of its own; name the LibreOffice release
+        # whose build it is, as scripts/setup recorded it.
+        set(PDFIUM_BUILD "LibreOffice build")
+        if(EXISTS "${BL_DEPS_DIR}/pdfium/SOURCE")
+            file(READ "${BL_DEPS_DIR}/pdfium/SOURCE" _pdfium_source)
+            if(_pdfium_source MATCHES ":([0-9]+\\.[0-9]+\\.[0-9]+)")
+                set(PDFIUM_BUILD "LibreOffice ${CMAKE_MATCH_1} build")
+            endif()
+        endif()
     endif()
 endif()

@@ -4,7 +4,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX "/opt/brightleaf" CACHE PATH "Installation folder" FORCE)
 endif()
 
-foreach(program IN ITEMS brightleaf brightleaf-convert)
+foreach(program IN ITEMS brightleaf brightleaf-convert brightleaf-render)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION .)
     endif()

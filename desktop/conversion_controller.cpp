@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "engine/converter.h"
+#include "engine/inspection.h"
 #include "engine/output_file.h"
 #include "engine/pdf_input.h"
 #include "engine/zip_archive.h"

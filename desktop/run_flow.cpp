@@ -17,7 +17,8 @@
 
 #include <algorithm>
 
-#include "engine/page_render.h"
+#include "engine/pixel_size.h"
+#include "engine/version.h"
 
 namespace bl::desktop {
 

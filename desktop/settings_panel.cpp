@@ -34,8 +34,9 @@
 #include <string>
 
 #include "engine/naming_template.h"
-#include "engine/page_render.h"
 #include "engine/page_selection.h"
+#include "engine/pixel_size.h"
+#include "engine/version.h"
 
 namespace bl::desktop {
 

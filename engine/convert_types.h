@@ -101,6 +101,8 @@ struct ConvertLimits {
     std::uint64_t overlap_max_pixels = 50'000'000;
     std::int64_t page_timeout_ms = 120'000;  // 0 or less: no limit
     std::int64_t job_timeout_ms = 0;         // 0 or less: no limit
+    // The address space a render helper may use; it is ended when it needs more.
+    std::uint64_t max_helper_memory_bytes = 4'294'967'296;
 };
 
 inline constexpr const char* kDefaultNamingTemplate = "{original}_page_{page_number:0001}";

@@ -14,9 +14,11 @@
 #include "engine/jpeg_encoder.h"
 #include "engine/naming_template.h"
 #include "engine/output_file.h"
-#include "engine/page_render.h"
 #include "engine/page_selection.h"
 #include "engine/pdf_input.h"
+#include "engine/pixel_size.h"
+#include "engine/render_helper.h"
+#include "engine/render_pool.h"
 
 namespace bl {
 
@@ -34,6 +36,9 @@ namespace {
 // Pages smaller than this encode faster than a thread starts; they stay on the
 // driver's thread.
 constexpr std::uint64_t kOverlapMinPixels = 1'000'000;
+// Helper deaths in a row that end a job, so that a bad file cannot crash helpers
+// for ever.
+constexpr int kDeathsThatEndAJob = 3;
 
 struct PlannedPage {
     std::uint32_t number = 0;
@@ -41,28 +46,18 @@ struct PlannedPage {
     std::string name;  // file name without extension
 };
 
+// An encoded page on its way to the output folder: written under its temporary
+// name, not yet given its final one.
+struct EncodedPage {
+    PageResult page_result;  // with the encode time, and the error if encoding failed
+    std::uint64_t jpeg_bytes = 0;
+    std::unique_ptr<OutputFile> file;
+    std::optional<ConvertError> write_error;
+};
+
 struct EncodeOutcome {
     PageResult page_result;
     std::optional<ConvertError> stop;  // the job must stop after this page
-};
-
-// The open document and the lock that guards it. The document is closed under
-// the lock however the job ends.
-struct DocumentSession {
-    std::unique_lock<std::mutex> lock{pdfium_mutex, std::defer_lock};
-    std::unique_ptr<PdfDocument> document;
-
-    DocumentSession() = default;
-    DocumentSession(const DocumentSession&) = delete;
-    DocumentSession& operator=(const DocumentSession&) = delete;
-    ~DocumentSession() {
-        if (document) {
-            if (!lock.owns_lock()) {
-                lock.lock();
-            }
-            document.reset();
-        }
-    }
 };
 
 ConvertError cancelled_error() {
@@ -98,17 +93,42 @@ bool name_is_taken(const std::filesystem::path& path) {
     return !error && status.type() != std::filesystem::file_type::not_found;
 }
 
+// Runs a clean-up on every way out of a scope, exceptions included.
+template <class F>
+class ScopeExit {
+  public:
+    explicit ScopeExit(F f) : f_(std::move(f)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() { f_(); }
+
+  private:
+    F f_;
+};
+
 class Job {
   public:
     Job(ConvertRequest& request, const ProgressCallback& progress, const CancellationToken& token)
         : request_(request), progress_(progress), token_(token) {}
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    ~Job();
 
     ConvertResult run();
 
   private:
+    MaybeError open_document(Deadline job_deadline);
     MaybeError plan_pages(const std::vector<std::int32_t>& selection);
-    EncodeOutcome encode_and_write(const PlannedPage& page, const std::vector<std::uint8_t>& pixels,
-                                   std::int32_t stride, PageResult page_result);
+    MaybeError check_names_are_free() const;
+    void page_loop(Deadline job_deadline);
+    void dispatch(std::uint32_t index, Deadline job_deadline);
+    bool render_ahead() const { return helper_count_ > 1; }
+    void fill_ahead(Deadline job_deadline);
+    void start_ready_encodes();
+    bool start_encode(std::uint32_t index, const RenderOutcome& rendered, PageResult page_result);
+    EncodedPage encode(std::uint32_t index, int buffer, std::int32_t stride,
+                       PageResult page_result);
+    EncodeOutcome commit(EncodedPage encoded);
     void record(EncodeOutcome outcome, std::uint32_t index);
     void collect_pending();
     void send(ProgressStage stage, std::uint32_t page, std::uint32_t index) const;
@@ -116,6 +136,7 @@ class Job {
         result_.cancelled = true;
         result_.error = cancelled_error();
     }
+    PageResult fresh_result(std::uint32_t index) const;
 
     ConvertRequest& request_;
     const ProgressCallback& progress_;
@@ -123,26 +144,93 @@ class Job {
 
     ConvertResult result_;
     std::vector<PlannedPage> pages_;
-    std::uint64_t bytes_produced_ = 0;  // touched by one encode step at a time
+    std::uint64_t bytes_produced_ = 0;  // touched by the driver's thread only
     bool stop_ = false;
+    int deaths_in_a_row_ = 0;
+    std::size_t helper_count_ = 1;
 
-    // Declared in this order so that the pending encode, which reads a buffer and
-    // uses the encoder, is waited for before either goes away, and the document
-    // closes last.
-    DocumentSession session_;
-    std::unique_ptr<JpegEncoder> encoder_;
-    std::vector<std::uint8_t> buffers_[2];
-    struct Pending {
-        std::future<EncodeOutcome> future;
-        std::uint32_t index = 0;
+    // Declared in this order so that encodes, which read the buffers and use the
+    // encoders, end before the helpers and their buffers go.
+    std::unique_ptr<InputFile> input_;
+    std::unique_ptr<ControlPage> control_;
+    std::unique_ptr<RenderPool> pool_;
+    std::mutex encoders_mutex_;
+    std::vector<std::unique_ptr<JpegEncoder>> idle_encoders_;
+    std::vector<bool> dispatched_;
+    std::vector<std::optional<RenderOutcome>> rendered_;  // taken ahead of the loop
+    // An encode's result arrives through its promise, which is kept before the
+    // driver is woken; the thread's own future only serves to wait for its end.
+    struct Encode {
+        std::future<EncodedPage> result;
+        std::future<void> thread;
+        bool valid() const { return result.valid(); }
     };
-    std::optional<Pending> pending_;
+    std::vector<Encode> encodes_;
+    std::uint32_t next_dispatch_ = 0;
+    std::optional<std::uint32_t> pending_;
 };
+
+Job::~Job() {
+    // Encodes started ahead of a stop are waited for and thrown away; their
+    // temporary files go with them.
+    for (auto& encode : encodes_) {
+        if (encode.thread.valid()) {
+            encode.thread.wait();
+        }
+    }
+}
 
 void Job::send(ProgressStage stage, std::uint32_t page, std::uint32_t index) const {
     if (progress_) {
         progress_(ProgressEvent{stage, page, index, result_.pages_selected});
     }
+}
+
+PageResult Job::fresh_result(std::uint32_t index) const {
+    PageResult page_result;
+    page_result.page = pages_[index].number;
+    page_result.width_px = pages_[index].size.width;
+    page_result.height_px = pages_[index].size.height;
+    return page_result;
+}
+
+MaybeError Job::open_document(Deadline job_deadline) {
+    auto input = open_input_file(request_.input, request_.limits.max_input_bytes);
+    if (!input) {
+        return std::move(input.error());
+    }
+    input_ = std::move(*input);
+    auto control = ControlPage::create();
+    if (!control) {
+        return std::move(control.error());
+    }
+    control_ = std::move(*control);
+
+    // Helpers started after a crash open the document again, so an encrypted
+    // document's password is kept until the job ends.
+    std::string password = request_.password;
+    // The job's limit ends an open only after the grace a page gets as well; an
+    // open that finishes in time leaves the limit to the first check of the loop.
+    const Deadline job_grace =
+        job_deadline == kNoDeadline ? kNoDeadline : job_deadline + std::chrono::seconds(1);
+    const Deadline opening = std::min(open_deadline(request_.limits, Clock::now()), job_grace);
+    auto opened = open_in_helper(*input_, *control_, password, request_.image.render_form_fields,
+                                 request_.limits, opening, &token_);
+    if (!opened) {
+        if (opened.error().kind == ErrorKind::Cancelled) {
+            result_.cancelled = true;
+        } else if (Clock::now() >= job_deadline) {
+            return job_timeout_error();
+        }
+        return std::move(opened.error());
+    }
+    result_.document = opened->info;
+    pool_ = std::make_unique<RenderPool>(*input_, *control_, request_.image, request_.limits,
+                                         token_, helper_count_);
+    pool_->adopt(std::move(opened->helper),
+                 opened->info.encrypted ? std::move(request_.password) : std::string());
+    secure_clear(request_.password);
+    return std::nullopt;
 }
 
 MaybeError Job::plan_pages(const std::vector<std::int32_t>& selection) {
@@ -196,40 +284,93 @@ MaybeError Job::plan_pages(const std::vector<std::int32_t>& selection) {
     return std::nullopt;
 }
 
-EncodeOutcome Job::encode_and_write(const PlannedPage& page,
-                                    const std::vector<std::uint8_t>& pixels, std::int32_t stride,
-                                    PageResult page_result) {
+MaybeError Job::check_names_are_free() const {
+    for (const PlannedPage& page : pages_) {
+        const std::string file_name = page.name + ".jpg";
+        if (name_is_taken(request_.output_folder / to_path(file_name))) {
+            return make_error(ErrorKind::OutputExists,
+                              "\"" + file_name +
+                                  "\" already exists in the output folder. Choose another "
+                                  "folder, or allow overwriting or renaming.");
+        }
+    }
+    return std::nullopt;
+}
+
+EncodedPage Job::encode(std::uint32_t index, int buffer, std::int32_t stride,
+                        PageResult page_result) {
+    const PlannedPage& page = pages_[index];
+    // The buffer goes back to the pool however the step ends.
+    const ScopeExit release([this, buffer] { pool_->release(buffer); });
     if (const auto& hook = detail::driver_hooks().before_encode) {
         hook(page.number);
     }
-    EncodeOutcome outcome;
+    std::unique_ptr<JpegEncoder> encoder;
+    {
+        const std::lock_guard lock(encoders_mutex_);
+        if (!idle_encoders_.empty()) {
+            encoder = std::move(idle_encoders_.back());
+            idle_encoders_.pop_back();
+        }
+    }
+    EncodedPage encoded;
+    if (!encoder) {
+        auto created = create_jpeg_encoder(request_.image);
+        if (!created) {
+            page_result.error = with_page(std::move(created.error()), page.number);
+            encoded.page_result = std::move(page_result);
+            return encoded;
+        }
+        encoder = std::move(*created);
+    }
     const auto start = Clock::now();
-    auto jpeg = encode_jpeg(*encoder_, pixels.data(), page.size.width, page.size.height, stride);
+    auto jpeg =
+        encode_jpeg(*encoder, pool_->pixels(buffer), page.size.width, page.size.height, stride);
     page_result.encode_ms = elapsed_ms(start, Clock::now());
+    {
+        const std::lock_guard lock(encoders_mutex_);
+        idle_encoders_.push_back(std::move(encoder));
+    }
     if (!jpeg) {
         page_result.error = with_page(std::move(jpeg.error()), page.number);
-        outcome.page_result = std::move(page_result);
-        return outcome;
+        encoded.page_result = std::move(page_result);
+        return encoded;
     }
-
-    bytes_produced_ += jpeg->size();
-    if (bytes_produced_ > request_.limits.max_job_output_bytes) {
-        const ConvertError error =
-            make_error(ErrorKind::LimitExceeded,
-                       "The output exceeds the total size allowed for one job.", page.number);
-        page_result.error = error;
-        outcome.stop = error;
-        outcome.page_result = std::move(page_result);
-        return outcome;
+    encoded.jpeg_bytes = jpeg->size();
+    encoded.page_result = std::move(page_result);
+    auto file = create_output_file(request_.output_folder, page.name, ".jpg");
+    if (!file) {
+        encoded.write_error = std::move(file.error());
+        return encoded;
     }
+    if (auto problem = write_all(**file, jpeg->data(), jpeg->size())) {
+        encoded.write_error = std::move(problem);
+        return encoded;
+    }
+    encoded.file = std::move(*file);
+    return encoded;
+}
 
-    auto path = write_page_file(request_.output_folder, page.name, *jpeg, request_.existing_files);
-    if (path) {
-        page_result.output_path = std::move(*path);
-        page_result.bytes = jpeg->size();
-    } else {
-        ConvertError error = with_page(std::move(path.error()), page.number);
-        if (stops_the_job(error.kind)) {
+EncodeOutcome Job::commit(EncodedPage encoded) {
+    EncodeOutcome outcome;
+    PageResult& page_result = encoded.page_result;
+    const std::uint32_t page = page_result.page;
+    if (!page_result.error) {
+        bytes_produced_ += encoded.jpeg_bytes;
+        std::optional<ConvertError> error;
+        if (bytes_produced_ > request_.limits.max_job_output_bytes) {
+            error = make_error(ErrorKind::LimitExceeded,
+                               "The output exceeds the total size allowed for one job.", page);
+            outcome.stop = error;
+        } else if (encoded.write_error) {
+            error = with_page(std::move(*encoded.write_error), page);
+        } else if (auto path = commit_output_file(*encoded.file, request_.existing_files)) {
+            page_result.output_path = std::move(*path);
+            page_result.bytes = encoded.jpeg_bytes;
+        } else {
+            error = with_page(std::move(path.error()), page);
+        }
+        if (error && !outcome.stop && stops_the_job(error->kind)) {
             outcome.stop = error;
         }
         page_result.error = std::move(error);
@@ -258,74 +399,95 @@ void Job::record(EncodeOutcome outcome, std::uint32_t index) {
 }
 
 void Job::collect_pending() {
-    if (pending_) {
-        Pending pending = std::move(*pending_);
-        pending_.reset();
-        // Rethrows what the encode threw; convert() turns it into the job's error.
-        record(pending.future.get(), pending.index);
+    if (!pending_) {
+        return;
+    }
+    const std::uint32_t index = *pending_;
+    pending_.reset();
+    auto& future = encodes_[index].result;
+    pool_->wait_until([&future] {
+        return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    // Rethrows what the encode threw; convert() turns it into the job's error.
+    record(commit(future.get()), index);
+}
+
+bool Job::start_encode(std::uint32_t index, const RenderOutcome& rendered, PageResult page_result) {
+    const auto& hooks = detail::driver_hooks();
+    if (hooks.may_start_thread && !hooks.may_start_thread()) {
+        return false;
+    }
+    auto promise = std::make_shared<std::promise<EncodedPage>>();
+    try {
+        encodes_[index].thread =
+            std::async(std::launch::async, [this, promise, index, buffer = rendered.buffer,
+                                            stride = rendered.stride, page_result]() mutable {
+                try {
+                    promise->set_value(encode(index, buffer, stride, std::move(page_result)));
+                } catch (...) {
+                    promise->set_exception(std::current_exception());
+                }
+                pool_->notify();
+            });
+    } catch (const std::system_error&) {
+        return false;  // no thread to be had: the driver encodes it
+    }
+    encodes_[index].result = promise->get_future();
+    return true;
+}
+
+void Job::dispatch(std::uint32_t index, Deadline job_deadline) {
+    const auto& hooks = detail::driver_hooks();
+    const PlannedPage& page = pages_[index];
+    Deadline page_deadline =
+        std::min(deadline_after(request_.limits.page_timeout_ms, Clock::now()), job_deadline);
+    if (hooks.page_deadline) {
+        page_deadline = hooks.page_deadline(page.number, page_deadline);
+    }
+    if (hooks.before_render) {
+        hooks.before_render(page.number);
+    }
+    pool_->wait_until([this] { return pool_->can_dispatch(); });
+    pool_->dispatch(index, page.number, page.size, page_deadline);
+    dispatched_[index] = true;
+    if (hooks.render_started) {
+        hooks.render_started(page.number, pool_->helper_pid(index));
     }
 }
 
-ConvertResult Job::run() {
-    const Deadline job_deadline = deadline_after(request_.limits.job_timeout_ms, Clock::now());
-
-    if (auto invalid = validate_request(request_)) {
-        secure_clear(request_.password);
-        result_.error = std::move(invalid);
-        return std::move(result_);
+// With several helpers, pages are rendered ahead of the loop and encoded as soon
+// as they are drawn; the loop still records them in selection order.
+void Job::fill_ahead(Deadline job_deadline) {
+    while (render_ahead() && next_dispatch_ < pages_.size() && !stop_ && !token_.is_cancelled() &&
+           Clock::now() < job_deadline && pool_->can_dispatch()) {
+        dispatch(next_dispatch_++, job_deadline);
     }
+}
 
-    session_.lock.lock();
-    auto opened = open_pdf(request_.input, request_.password, request_.limits);
-    if (!opened) {
-        result_.error = std::move(opened.error());
-        return std::move(result_);
+void Job::start_ready_encodes() {
+    if (!render_ahead()) {
+        return;
     }
-    session_.document = std::move(*opened);
-    PdfDocument& document = *session_.document;
-    result_.document = document.info;
-
-    if (request_.image.render_form_fields) {
-        document.forms = std::make_unique<FormEnvironment>(document.document);
-    }
-
-    auto selection = parse_page_selection(request_.pages, result_.document.page_count);
-    if (!selection) {
-        result_.error = std::move(selection.error());
-        return std::move(result_);
-    }
-    result_.pages_selected = static_cast<std::uint32_t>(selection->size());
-
-    if (auto problem = plan_pages(*selection)) {
-        result_.error = std::move(problem);
-        return std::move(result_);
-    }
-
-    if (request_.existing_files == ExistingFilePolicy::Ask) {
-        for (const PlannedPage& page : pages_) {
-            const std::string file_name = page.name + ".jpg";
-            if (name_is_taken(request_.output_folder / to_path(file_name))) {
-                result_.error = make_error(
-                    ErrorKind::OutputExists,
-                    "\"" + file_name +
-                        "\" already exists in the output folder. Choose another folder, or "
-                        "allow overwriting or renaming.");
-                return std::move(result_);
-            }
+    for (std::uint32_t index = 0; index < next_dispatch_; ++index) {
+        if (rendered_[index] || encodes_[index].valid() || !pool_->has_outcome(index)) {
+            continue;
+        }
+        rendered_[index] = pool_->take(index);
+        if (!rendered_[index]->error && !stop_ && !token_.is_cancelled()) {
+            start_encode(index, *rendered_[index], fresh_result(index));
         }
     }
+}
 
-    auto encoder = create_jpeg_encoder(request_.image);
-    if (!encoder) {
-        result_.error = std::move(encoder.error());
-        return std::move(result_);
-    }
-    encoder_ = std::move(*encoder);
+void Job::page_loop(Deadline job_deadline) {
+    dispatched_.assign(pages_.size(), false);
+    rendered_.assign(pages_.size(), std::nullopt);
+    encodes_.resize(pages_.size());
+    const auto progress = [this, job_deadline] {
+        start_ready_encodes();
+        fill_ahead(job_deadline);
+    };
 
-    send(ProgressStage::Started, 0, 0);
-
-    const auto& hooks = detail::driver_hooks();
-    int current = 0;
     for (std::uint32_t index = 0; index < pages_.size(); ++index) {
         const PlannedPage& page = pages_[index];
         if (token_.is_cancelled()) {
@@ -337,42 +499,37 @@ ConvertResult Job::run() {
             break;
         }
         send(ProgressStage::Rendering, page.number, index);
-
-        PageResult page_result;
-        page_result.page = page.number;
-        page_result.width_px = page.size.width;
-        page_result.height_px = page.size.height;
-        Deadline page_deadline =
-            std::min(deadline_after(request_.limits.page_timeout_ms, Clock::now()), job_deadline);
-        if (hooks.page_deadline) {
-            page_deadline = hooks.page_deadline(page.number, page_deadline);
+        if (!dispatched_[index]) {
+            next_dispatch_ = std::max(next_dispatch_, index + 1);
+            dispatch(index, job_deadline);
         }
-
-        if (hooks.before_render) {
-            hooks.before_render(page.number);
-        }
-        const auto start = Clock::now();
-        if (!session_.lock.owns_lock()) {
-            session_.lock.lock();
-        }
-        std::int32_t stride = 0;
-        MaybeError render_error = render_page(document, page.number, page.size, request_.image,
-                                              buffers_[current], stride, token_, page_deadline);
-        session_.lock.unlock();
-        page_result.render_ms = elapsed_ms(start, Clock::now());
+        progress();
+        pool_->wait_until([this, index] { return rendered_[index] || pool_->has_outcome(index); },
+                          progress);
+        RenderOutcome rendered =
+            rendered_[index] ? std::move(*rendered_[index]) : std::move(*pool_->take(index));
+        rendered_[index].reset();
+        PageResult page_result = fresh_result(index);
+        page_result.render_ms = rendered.render_ms;
 
         collect_pending();
-        if (stop_) {
-            break;  // the page just rendered is dropped
-        }
-        if (token_.is_cancelled()) {
-            stop_for_cancel();
+        const bool encoding = encodes_[index].valid();
+        if (stop_ || token_.is_cancelled()) {
+            // The page just rendered is dropped.
+            if (!encoding) {
+                pool_->release(rendered.buffer);
+            }
+            if (!stop_) {
+                stop_for_cancel();
+            }
             break;
         }
-        if (render_error) {
-            const ErrorKind kind = render_error->kind;
-            page_result.error = std::move(render_error);
+        if (rendered.error) {
+            const ErrorKind kind = rendered.error->kind;
+            const ConvertError error = *rendered.error;
+            page_result.error = std::move(rendered.error);
             record(EncodeOutcome{std::move(page_result), std::nullopt}, index);
+            deaths_in_a_row_ = rendered.helper_died ? deaths_in_a_row_ + 1 : deaths_in_a_row_;
             if (kind == ErrorKind::Cancelled) {
                 stop_for_cancel();
                 break;
@@ -381,38 +538,84 @@ ConvertResult Job::run() {
                 result_.error = job_timeout_error();
                 break;
             }
+            if (deaths_in_a_row_ >= kDeathsThatEndAJob) {
+                result_.error = error;
+                break;
+            }
             continue;
         }
+        deaths_in_a_row_ = 0;
 
+        if (encoding) {
+            pending_ = index;
+            continue;
+        }
         const std::uint64_t pixels = static_cast<std::uint64_t>(page.size.width) *
                                      static_cast<std::uint64_t>(page.size.height);
         const bool last = index + 1 == pages_.size();
         if (!last && pixels >= kOverlapMinPixels && pixels <= request_.limits.overlap_max_pixels &&
-            (!hooks.may_start_thread || hooks.may_start_thread())) {
-            try {
-                const auto& pixels_buffer = buffers_[current];
-                pending_ = Pending{
-                    std::async(std::launch::async,
-                               [this, &page, &pixels_buffer, stride, page_result]() mutable {
-                                   return encode_and_write(page, pixels_buffer, stride,
-                                                           std::move(page_result));
-                               }),
-                    index};
-                current = 1 - current;
-                continue;
-            } catch (const std::system_error&) {
-                // No thread to be had: encode here instead.
-            }
+            start_encode(index, rendered, page_result)) {
+            pending_ = index;
+            continue;
         }
-        record(encode_and_write(page, buffers_[current], stride, std::move(page_result)), index);
+        record(commit(encode(index, rendered.buffer, rendered.stride, std::move(page_result))),
+               index);
         if (stop_) {
             break;
         }
     }
     // A page whose encode was under way when the loop ended is still written.
     collect_pending();
+}
 
-    encoder_.reset();
+ConvertResult Job::run() {
+    const Deadline job_deadline = deadline_after(request_.limits.job_timeout_ms, Clock::now());
+    const ScopeExit wipe([this] { secure_clear(request_.password); });
+
+    if (auto invalid = validate_request(request_)) {
+        result_.error = std::move(invalid);
+        return std::move(result_);
+    }
+    if (auto problem = open_document(job_deadline)) {
+        result_.error = std::move(problem);
+        return std::move(result_);
+    }
+    auto selection = parse_page_selection(request_.pages, result_.document.page_count);
+    if (!selection) {
+        result_.error = std::move(selection.error());
+        return std::move(result_);
+    }
+    result_.pages_selected = static_cast<std::uint32_t>(selection->size());
+    if (auto problem = plan_pages(*selection)) {
+        result_.error = std::move(problem);
+        return std::move(result_);
+    }
+    if (request_.existing_files == ExistingFilePolicy::Ask) {
+        if (auto problem = check_names_are_free()) {
+            result_.error = std::move(problem);
+            return std::move(result_);
+        }
+    }
+    auto encoder = create_jpeg_encoder(request_.image);
+    if (!encoder) {
+        result_.error = std::move(encoder.error());
+        return std::move(result_);
+    }
+    idle_encoders_.push_back(std::move(*encoder));
+
+    std::size_t largest = 0;
+    for (const PlannedPage& page : pages_) {
+        largest = std::max(largest, static_cast<std::size_t>(page.size.width) * 4 *
+                                        static_cast<std::size_t>(page.size.height));
+    }
+    if (!pool_->create_buffers(2 * helper_count_, largest)) {
+        result_.error =
+            make_error(ErrorKind::OutOfMemory, "Not enough memory to complete the conversion.");
+        return std::move(result_);
+    }
+
+    send(ProgressStage::Started, 0, 0);
+    page_loop(job_deadline);
     return std::move(result_);
 }
 

@@ -33,6 +33,9 @@ struct DriverHooks {
     // Given a page's rendering deadline, returns the one to use, so that a test can
     // make a page run out of time without depending on how fast it renders.
     std::function<Deadline(std::uint32_t page, Deadline deadline)> page_deadline;
+    // On the driver's thread, once the page has been handed to the helper with
+    // this process id.
+    std::function<void(std::uint32_t page, int helper_pid)> render_started;
 };
 
 DriverHooks& driver_hooks();

@@ -11,11 +11,7 @@
 #include <new>
 #include <string_view>
 
-#include "engine/page_render.h"
-
 namespace bl {
-
-std::mutex pdfium_mutex;
 
 namespace {
 
@@ -25,19 +21,6 @@ constexpr std::uint64_t kLargestAccessibleFile = 4'294'967'295;
 constexpr std::uint64_t kHeaderWindow = 1024;
 constexpr std::uint64_t kLargestSingleRead = 1'073'741'824;
 
-// Runs a clean-up on every way out of a scope, exceptions included.
-template <class F>
-class ScopeExit {
-  public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() { f_(); }
-
-  private:
-    F f_;
-};
-
 ConvertError open_failure(int error_number) {
     if (error_number == ENOENT || error_number == ENOTDIR) {
         return make_error(ErrorKind::InputNotFound, "The input file does not exist.");
@@ -45,25 +28,6 @@ ConvertError open_failure(int error_number) {
     return make_error(ErrorKind::InputUnreadable,
                       "The input file could not be opened (it may be locked or access is "
                       "denied).");
-}
-
-ConvertError load_failure(unsigned long pdfium_error, bool had_password) {
-    switch (pdfium_error) {
-        case FPDF_ERR_FILE:
-            return make_error(ErrorKind::InputUnreadable, "The input file could not be read.");
-        case FPDF_ERR_PASSWORD:
-            if (had_password) {
-                return make_error(ErrorKind::WrongPassword, "The password is incorrect.");
-            }
-            return make_error(ErrorKind::PasswordRequired,
-                              "This PDF is password-protected. Enter its password to convert it.");
-        case FPDF_ERR_SECURITY:
-            return make_error(ErrorKind::UnsupportedEncryption,
-                              "This PDF uses an unsupported encryption method.");
-        default:
-            return make_error(ErrorKind::DamagedPdf,
-                              "The PDF is damaged or not a valid PDF document.");
-    }
 }
 
 }  // namespace
@@ -124,9 +88,6 @@ Result<std::unique_ptr<InputFile>> open_input_file(const std::filesystem::path& 
         return fail(ErrorKind::NotAPdf, "The file is not a PDF document (no PDF header found).");
     }
 
-    file->access.m_FileLen = static_cast<unsigned long>(file->size);
-    file->access.m_GetBlock = &get_block;
-    file->access.m_Param = file.get();
     return file;
 }
 
@@ -150,15 +111,6 @@ bool read_at(const InputFile& file, std::uint64_t offset, void* buffer, std::uin
     return true;
 }
 
-int get_block(void* param, unsigned long position, unsigned char* buffer, unsigned long size) {
-    const auto* file = static_cast<const InputFile*>(param);
-    // Written so that it cannot overflow, whatever PDFium asks for.
-    if (size > file->size || position > file->size - size) {
-        return 0;
-    }
-    return read_at(*file, position, buffer, size) ? 1 : 0;
-}
-
 std::string format_size(std::uint64_t bytes) {
     if (bytes < 1'048'576) {
         return std::to_string(bytes) + " bytes";
@@ -167,17 +119,6 @@ std::string format_size(std::uint64_t bytes) {
         return std::to_string(bytes >> 20) + " MiB";
     }
     return std::to_string(bytes >> 30) + " GiB";
-}
-
-void ensure_pdfium_initialized() {
-    static const bool initialized = [] {
-        FPDF_LIBRARY_CONFIG config{};
-        config.version = 2;
-        FPDF_InitLibraryWithConfig(&config);
-        std::atexit([] { FPDF_DestroyLibrary(); });
-        return true;
-    }();
-    (void)initialized;
 }
 
 void secure_clear(std::string& text) {
@@ -189,86 +130,51 @@ void secure_clear(std::string& text) {
     text.shrink_to_fit();
 }
 
-PdfDocument::PdfDocument() = default;
-
-PdfDocument::~PdfDocument() {
-    forms.reset();
-    if (document != nullptr) {
-        FPDF_CloseDocument(document);
-        document = nullptr;
+ConvertError load_error(protocol::LoadStatus status, bool had_password) {
+    switch (status) {
+        case protocol::LoadStatus::Unreadable:
+            return make_error(ErrorKind::InputUnreadable, "The input file could not be read.");
+        case protocol::LoadStatus::Password:
+            if (had_password) {
+                return make_error(ErrorKind::WrongPassword, "The password is incorrect.");
+            }
+            return make_error(ErrorKind::PasswordRequired,
+                              "This PDF is password-protected. Enter its password to convert it.");
+        case protocol::LoadStatus::Security:
+            return make_error(ErrorKind::UnsupportedEncryption,
+                              "This PDF uses an unsupported encryption method.");
+        case protocol::LoadStatus::Loaded:
+        case protocol::LoadStatus::Damaged:
+            break;
     }
-    info = DocumentInfo{};
-    file.reset();
+    return make_error(ErrorKind::DamagedPdf, "The PDF is damaged or not a valid PDF document.");
 }
 
-Result<std::unique_ptr<PdfDocument>> open_pdf(const std::filesystem::path& path,
-                                              std::string& password, const ConvertLimits& limits) {
-    // However this ends, the password does not outlive the call.
-    const ScopeExit wipe([&password] { secure_clear(password); });
-
-    auto file = open_input_file(path, limits.max_input_bytes);
-    if (!file) {
-        return tl::unexpected(std::move(file.error()));
+Result<DocumentInfo> document_info(protocol::Opened opened, std::uint64_t file_size,
+                                   bool had_password, const ConvertLimits& limits) {
+    if (opened.load != protocol::LoadStatus::Loaded) {
+        return tl::unexpected(load_error(opened.load, had_password));
     }
-    ensure_pdfium_initialized();
-
-    auto pdf = std::make_unique<PdfDocument>();
-    pdf->file = std::move(*file);
-    const bool had_password = !password.empty();
-    pdf->document =
-        FPDF_LoadCustomDocument(&pdf->file->access, had_password ? password.c_str() : nullptr);
-    secure_clear(password);
-    if (pdf->document == nullptr) {
-        return tl::unexpected(load_failure(FPDF_GetLastError(), had_password));
-    }
-
-    DocumentInfo& info = pdf->info;
-    info.file_size = pdf->file->size;
-    info.page_count = FPDF_GetPageCount(pdf->document);
-    if (info.page_count <= 0) {
+    if (opened.page_count <= 0) {
         return fail(ErrorKind::NoPages, "The PDF contains no pages.");
     }
-    if (info.page_count > limits.max_pages) {
-        return fail(ErrorKind::LimitExceeded, "The PDF has " + std::to_string(info.page_count) +
+    if (opened.page_count > limits.max_pages) {
+        return fail(ErrorKind::LimitExceeded, "The PDF has " + std::to_string(opened.page_count) +
                                                   " pages; the maximum allowed is " +
                                                   std::to_string(limits.max_pages) + ".");
     }
-    int version = 0;
-    if (FPDF_GetFileVersion(pdf->document, &version)) {
-        info.pdf_version = version;
+    // A helper that sends fewer sizes than pages is not to be believed.
+    if (opened.page_sizes.size() != static_cast<std::size_t>(opened.page_count)) {
+        return fail(ErrorKind::DamagedPdf, "The PDF is damaged or not a valid PDF document.");
     }
-    info.security_revision = FPDF_GetSecurityHandlerRevision(pdf->document);
-    info.encrypted = info.security_revision >= 0;
-
-    info.page_sizes.reserve(static_cast<std::size_t>(info.page_count));
-    for (int index = 0; index < info.page_count; ++index) {
-        FS_SIZEF size{};
-        if (FPDF_GetPageSizeByIndexF(pdf->document, index, &size)) {
-            info.page_sizes.push_back(PageSize{size.width, size.height});
-        } else {
-            info.page_sizes.push_back(PageSize{});
-        }
-    }
-    return pdf;
-}
-
-Result<DocumentInfo> inspect_pdf(const std::filesystem::path& path, std::string password,
-                                 const ConvertLimits& limits) {
-    const ScopeExit wipe([&password] { secure_clear(password); });
-    try {
-        const std::lock_guard lock(pdfium_mutex);
-        auto pdf = open_pdf(path, password, limits);
-        if (!pdf) {
-            return tl::unexpected(std::move(pdf.error()));
-        }
-        DocumentInfo info = std::move((*pdf)->info);
-        pdf->reset();  // closed while the lock is still held
-        return info;
-    } catch (const std::bad_alloc&) {
-        return fail(ErrorKind::OutOfMemory, "Not enough memory to open this PDF.");
-    } catch (...) {
-        return fail(ErrorKind::InternalError, "An unexpected internal error occurred.");
-    }
+    DocumentInfo info;
+    info.file_size = file_size;
+    info.page_count = opened.page_count;
+    info.pdf_version = opened.pdf_version;
+    info.security_revision = opened.security_revision;
+    info.encrypted = opened.security_revision >= 0;
+    info.page_sizes = std::move(opened.page_sizes);
+    return info;
 }
 
 }  // namespace bl

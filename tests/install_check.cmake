@@ -17,7 +17,7 @@ foreach(required IN ITEMS libpdfiumlo.so libturbojpeg.so.0 licenses/FreeType.txt
 endforeach()
 
 set(programs "")
-foreach(program IN ITEMS brightleaf brightleaf-convert)
+foreach(program IN ITEMS brightleaf brightleaf-convert brightleaf-render)
     if(EXISTS "${PREFIX}/${program}")
         list(APPEND programs "${PREFIX}/${program}")
     endif()
@@ -31,12 +31,22 @@ foreach(program IN LISTS programs)
     if(NOT status EQUAL 0 OR libraries MATCHES "not found")
         message(FATAL_ERROR "${program} has unresolved libraries:\n${libraries}")
     endif()
+    # Only the render helper links PDFium; whatever a program loads of the pinned
+    # copies must come from beside it.
     foreach(library IN ITEMS libpdfiumlo.so libturbojpeg.so.0)
-        if(NOT libraries MATCHES "${library} => ${PREFIX}/${library}")
+        if(libraries MATCHES "${library} =>" AND
+           NOT libraries MATCHES "${library} => ${PREFIX}/${library}")
             message(FATAL_ERROR "${program} does not load ${library} from beside itself:\n${libraries}")
         endif()
     endforeach()
 endforeach()
+if(NOT EXISTS "${PREFIX}/brightleaf-render")
+    message(FATAL_ERROR "the render helper was not installed")
+endif()
+execute_process(COMMAND ldd "${PREFIX}/brightleaf-render" OUTPUT_VARIABLE libraries)
+if(NOT libraries MATCHES "libpdfiumlo.so => ${PREFIX}/libpdfiumlo.so")
+    message(FATAL_ERROR "the render helper does not load PDFium from beside itself:\n${libraries}")
+endif()
 
 if(EXISTS "${PREFIX}/brightleaf-convert")
     execute_process(COMMAND "${PREFIX}/brightleaf-convert" --version
@@ -44,4 +54,22 @@ if(EXISTS "${PREFIX}/brightleaf-convert")
     if(NOT status EQUAL 0 OR NOT version MATCHES "0\\.1\\.0")
         message(FATAL_ERROR "the installed converter does not run: ${status} ${version}")
     endif()
+    # A real conversion, through the helper installed beside the converter. The
+    # file's cross-reference table is left for PDFium to rebuild.
+    set(work "${PREFIX}-work")
+    file(REMOVE_RECURSE "${work}")
+    file(MAKE_DIRECTORY "${work}")
+    file(WRITE "${work}/one.pdf" "%PDF-1.4
+1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj
+2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj
+3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 72 72] >> endobj
+trailer << /Root 1 0 R >>
+%%EOF
+")
+    execute_process(COMMAND "${PREFIX}/brightleaf-convert" -o "${work}" "${work}/one.pdf"
+                    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status EQUAL 0 OR NOT EXISTS "${work}/one_page_0001.jpg")
+        message(FATAL_ERROR "the installed converter cannot convert: ${status} ${out} ${err}")
+    endif()
+    file(REMOVE_RECURSE "${work}")
 endif()

@@ -3,7 +3,8 @@
 #include <chrono>
 
 #include "desktop/conversion_controller.h"
-#include "engine/page_render.h"
+#include "engine/pixel_size.h"
+#include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {

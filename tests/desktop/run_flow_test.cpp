@@ -13,7 +13,8 @@
 #include <algorithm>
 
 #include "desktop/main_window.h"
-#include "engine/page_render.h"
+#include "engine/pixel_size.h"
+#include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {

@@ -15,8 +15,9 @@
 
 #include "desktop/main_window.h"
 #include "engine/naming_template.h"
-#include "engine/page_render.h"
 #include "engine/page_selection.h"
+#include "engine/pixel_size.h"
+#include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {

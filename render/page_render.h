@@ -1,27 +1,18 @@
-// Page rendering: a page's pixel size under the limits, and the progressive
-// rendering of one page into the caller's buffer.
+// Page rendering through PDFium: the progressive rendering of one page into
+// memory the engine provides.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "engine/convert_types.h"
-#include "engine/pdf_input.h"
-#include "engine/pdfium_api.h"
+#include "engine/pixel_size.h"
+#include "engine/render_protocol.h"
+#include "render/pdf_document.h"
+#include "render/pdfium_api.h"
 
 namespace bl {
-
-struct PixelSize {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-
-    friend bool operator==(const PixelSize&, const PixelSize&) = default;
-};
-
-// The pixel size of a page at `dpi`, or why it cannot be rendered. Pure.
-Result<PixelSize> page_pixel_size(PageSize size, double dpi, const ConvertLimits& limits);
 
 // PDFium's form-fill environment of one document, for drawing form fields as
 // stored. Created and destroyed under pdfium_mutex; owned by the PdfDocument.
@@ -59,7 +50,7 @@ class LoadedPage {
 // PDFium's own record, which is what PDFium hands back to the callback.
 struct RenderPause {
     IFSDK_PAUSE base{};
-    const std::atomic<bool>* cancelled = nullptr;
+    const std::atomic<std::uint32_t>* cancelled = nullptr;  // non-zero: stop
     Deadline deadline = kNoDeadline;
     bool timed_out = false;
 };
@@ -68,19 +59,19 @@ struct RenderPause {
 // the deadline has passed; a passed deadline is recorded in `timed_out`.
 FPDF_BOOL need_to_pause_now(IFSDK_PAUSE* pause);
 
-// Renders page `page_number` (1-based) at `size` into `buffer` as BGRx rows of
-// `stride_out` bytes. The caller holds pdfium_mutex. Every error carries the page.
-MaybeError render_page(PdfDocument& document, std::uint32_t page_number, PixelSize size,
-                       const ImageOptions& image, std::vector<std::uint8_t>& buffer,
-                       std::int32_t& stride_out, const CancellationToken& token, Deadline deadline);
-
-struct VersionInfo {
-    std::string application;
-    std::string pdfium;
-    std::string libjpeg_turbo;
+// Where a page's pixels go: rows of `stride` bytes, three (BGR) or four (BGRx)
+// bytes a pixel, in `capacity` bytes of memory.
+struct PixelTarget {
+    std::uint8_t* pixels = nullptr;
+    std::size_t capacity = 0;
+    std::int32_t stride = 0;
+    bool three_bytes = false;
 };
 
-// The versions of the application and of the libraries it was linked with.
-VersionInfo version_info();
+// Renders page `page_number` (1-based) at `size` into `target`, background first.
+// The caller holds pdfium_mutex.
+protocol::RenderStatus render_page(PdfDocument& document, std::uint32_t page_number, PixelSize size,
+                                   const ImageOptions& image, const PixelTarget& target,
+                                   const std::atomic<std::uint32_t>* cancelled, Deadline deadline);
 
 }  // namespace bl

@@ -1,0 +1,133 @@
+#include "render/pdf_document.h"
+
+#include <cstdlib>
+
+#include "render/page_render.h"
+
+namespace bl {
+
+std::mutex pdfium_mutex;
+
+namespace {
+
+// Runs a clean-up on every way out of a scope, exceptions included.
+template <class F>
+class ScopeExit {
+  public:
+    explicit ScopeExit(F f) : f_(std::move(f)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() { f_(); }
+
+  private:
+    F f_;
+};
+
+protocol::LoadStatus load_status(unsigned long pdfium_error) {
+    switch (pdfium_error) {
+        case FPDF_ERR_FILE:
+            return protocol::LoadStatus::Unreadable;
+        case FPDF_ERR_PASSWORD:
+            return protocol::LoadStatus::Password;
+        case FPDF_ERR_SECURITY:
+            return protocol::LoadStatus::Security;
+        default:
+            return protocol::LoadStatus::Damaged;
+    }
+}
+
+}  // namespace
+
+void ensure_pdfium_initialized() {
+    static const bool initialized = [] {
+        FPDF_LIBRARY_CONFIG config{};
+        config.version = 2;
+        FPDF_InitLibraryWithConfig(&config);
+        std::atexit([] { FPDF_DestroyLibrary(); });
+        return true;
+    }();
+    (void)initialized;
+}
+
+int get_block(void* param, unsigned long position, unsigned char* buffer, unsigned long size) {
+    const auto* file = static_cast<const InputFile*>(param);
+    // Written so that it cannot overflow, whatever PDFium asks for.
+    if (size > file->size || position > file->size - size) {
+        return 0;
+    }
+    return read_at(*file, position, buffer, size) ? 1 : 0;
+}
+
+PdfDocument::PdfDocument() = default;
+
+PdfDocument::~PdfDocument() {
+    forms.reset();
+    if (document != nullptr) {
+        FPDF_CloseDocument(document);
+        document = nullptr;
+    }
+    info = DocumentInfo{};
+    file.reset();
+}
+
+std::unique_ptr<PdfDocument> load_pdf(std::unique_ptr<InputFile> file, std::string& password,
+                                      std::int32_t max_pages, protocol::Opened& facts) {
+    const ScopeExit wipe([&password] { secure_clear(password); });
+    ensure_pdfium_initialized();
+
+    auto pdf = std::make_unique<PdfDocument>();
+    pdf->file = std::move(file);
+    pdf->access.m_FileLen = static_cast<unsigned long>(pdf->file->size);
+    pdf->access.m_GetBlock = &get_block;
+    pdf->access.m_Param = pdf->file.get();
+    pdf->document =
+        FPDF_LoadCustomDocument(&pdf->access, password.empty() ? nullptr : password.c_str());
+    secure_clear(password);
+
+    facts = protocol::Opened{};
+    if (pdf->document == nullptr) {
+        facts.load = load_status(FPDF_GetLastError());
+        return nullptr;
+    }
+    facts.page_count = std::max(FPDF_GetPageCount(pdf->document), 0);
+    int version = 0;
+    if (FPDF_GetFileVersion(pdf->document, &version) && version > 0) {
+        facts.pdf_version = version;
+    }
+    facts.security_revision = std::max(FPDF_GetSecurityHandlerRevision(pdf->document), -1);
+    if (facts.page_count <= max_pages) {
+        facts.page_sizes.reserve(static_cast<std::size_t>(facts.page_count));
+        for (int index = 0; index < facts.page_count; ++index) {
+            FS_SIZEF size{};
+            if (FPDF_GetPageSizeByIndexF(pdf->document, index, &size)) {
+                facts.page_sizes.push_back(PageSize{size.width, size.height});
+            } else {
+                facts.page_sizes.push_back(PageSize{});
+            }
+        }
+    }
+    return pdf;
+}
+
+Result<std::unique_ptr<PdfDocument>> open_pdf(const std::filesystem::path& path,
+                                              std::string& password, const ConvertLimits& limits) {
+    // However this ends, the password does not outlive the call.
+    const ScopeExit wipe([&password] { secure_clear(password); });
+
+    auto file = open_input_file(path, limits.max_input_bytes);
+    if (!file) {
+        return tl::unexpected(std::move(file.error()));
+    }
+    const std::uint64_t size = (*file)->size;
+    const bool had_password = !password.empty();
+    protocol::Opened facts;
+    auto pdf = load_pdf(std::move(*file), password, limits.max_pages, facts);
+    auto info = document_info(std::move(facts), size, had_password, limits);
+    if (!info) {
+        return tl::unexpected(std::move(info.error()));
+    }
+    pdf->info = std::move(*info);
+    return pdf;
+}
+
+}  // namespace bl

@@ -1,0 +1,305 @@
+#include "render/sandbox.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+
+namespace bl::sandbox {
+
+namespace {
+
+// Landlock's interface, from the kernel's documentation; no header of the
+// build system declares it for every ABI we use.
+constexpr long kSysLandlockCreateRuleset = 444;
+constexpr long kSysLandlockAddRule = 445;
+constexpr long kSysLandlockRestrictSelf = 446;
+constexpr unsigned kLandlockCreateRulesetVersion = 1u << 0;
+constexpr int kLandlockRulePathBeneath = 1;
+
+struct LandlockRulesetAttr {
+    std::uint64_t handled_access_fs;
+    std::uint64_t handled_access_net;  // ABI 4
+    std::uint64_t scoped;              // ABI 6
+};
+
+struct __attribute__((packed)) LandlockPathBeneathAttr {
+    std::uint64_t allowed_access;
+    std::int32_t parent_fd;
+};
+static_assert(sizeof(LandlockPathBeneathAttr) == 12);
+
+constexpr std::uint64_t kAccessFsReadFile = 1ull << 2;
+constexpr std::uint64_t kAccessFsReadDir = 1ull << 3;
+constexpr std::uint64_t kAccessFsAbi1 = (1ull << 13) - 1;  // execute .. make_sym
+constexpr std::uint64_t kAccessFsRefer = 1ull << 13;       // ABI 2
+constexpr std::uint64_t kAccessFsTruncate = 1ull << 14;    // ABI 3
+constexpr std::uint64_t kAccessFsIoctlDev = 1ull << 15;    // ABI 5
+constexpr std::uint64_t kAccessNetBindTcp = 1ull << 0;
+constexpr std::uint64_t kAccessNetConnectTcp = 1ull << 1;
+constexpr std::uint64_t kScopeAbstractUnixSocket = 1ull << 0;
+constexpr std::uint64_t kScopeSignal = 1ull << 1;
+
+// The folders PDFium looks for system fonts in.
+constexpr const char* kFontFolders[] = {"/usr/share/fonts", "/usr/share/X11/fonts/Type1",
+                                        "/usr/share/X11/fonts/TTF", "/usr/local/share/fonts"};
+
+std::uint64_t g_probe_bytes = 0;
+
+extern "C" void on_fatal_signal(int signal_number) {
+    // Allocation failures under the address-space limit end in a crash inside the
+    // library. If a modest mapping no longer fits either, that limit was the cause.
+    if (g_probe_bytes > 0) {
+        void* probe = ::mmap(nullptr, g_probe_bytes, PROT_NONE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (probe == MAP_FAILED) {
+            ::_exit(protocol::kExitOutOfMemory);
+        }
+        ::munmap(probe, g_probe_bytes);
+    }
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+}
+
+int landlock_abi() {
+    const long abi =
+        ::syscall(kSysLandlockCreateRuleset, nullptr, 0, kLandlockCreateRulesetVersion);
+    return abi > 0 ? static_cast<int>(abi) : 0;
+}
+
+int apply_landlock() {
+    const int abi = landlock_abi();
+    if (abi <= 0) {
+        return 0;
+    }
+    LandlockRulesetAttr ruleset{};
+    ruleset.handled_access_fs = kAccessFsAbi1;
+    if (abi >= 2) {
+        ruleset.handled_access_fs |= kAccessFsRefer;
+    }
+    if (abi >= 3) {
+        ruleset.handled_access_fs |= kAccessFsTruncate;
+    }
+    if (abi >= 4) {
+        ruleset.handled_access_net = kAccessNetBindTcp | kAccessNetConnectTcp;
+    }
+    if (abi >= 5) {
+        ruleset.handled_access_fs |= kAccessFsIoctlDev;
+    }
+    if (abi >= 6) {
+        ruleset.scoped = kScopeAbstractUnixSocket | kScopeSignal;
+    }
+    const long fd = ::syscall(kSysLandlockCreateRuleset, &ruleset, sizeof ruleset, 0);
+    if (fd < 0) {
+        return 0;
+    }
+    const int ruleset_fd = static_cast<int>(fd);
+    for (const char* folder : kFontFolders) {
+        const int folder_fd = ::open(folder, O_PATH | O_CLOEXEC | O_DIRECTORY);
+        if (folder_fd < 0) {
+            continue;
+        }
+        LandlockPathBeneathAttr rule{};
+        rule.allowed_access = kAccessFsReadFile | kAccessFsReadDir;
+        rule.parent_fd = folder_fd;
+        ::syscall(kSysLandlockAddRule, ruleset_fd, kLandlockRulePathBeneath, &rule, 0);
+        ::close(folder_fd);
+    }
+    const bool applied = ::syscall(kSysLandlockRestrictSelf, ruleset_fd, 0) == 0;
+    ::close(ruleset_fd);
+    return applied ? abi : 0;
+}
+
+bool allow(scmp_filter_ctx filter, int call) {
+    return seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+}
+
+// Everything opening, rendering and the protocol need; every other call fails
+// with EPERM. Files may be opened for reading only, signals go to the helper
+// itself only, and there are no sockets, processes or programs to be made.
+bool apply_seccomp() {
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ERRNO(EPERM));
+    if (filter == nullptr) {
+        return false;
+    }
+    bool ok = true;
+    for (const int call : {
+             SCMP_SYS(read),
+             SCMP_SYS(readv),
+             SCMP_SYS(pread64),
+             SCMP_SYS(write),
+             SCMP_SYS(writev),
+             SCMP_SYS(close),
+             SCMP_SYS(fstat),
+             SCMP_SYS(newfstatat),
+             SCMP_SYS(stat),
+             SCMP_SYS(lstat),
+             SCMP_SYS(statx),
+             SCMP_SYS(lseek),
+             SCMP_SYS(access),
+             SCMP_SYS(faccessat),
+             SCMP_SYS(faccessat2),
+             SCMP_SYS(getdents64),
+             SCMP_SYS(fcntl),
+             SCMP_SYS(mmap),
+             SCMP_SYS(munmap),
+             SCMP_SYS(mremap),
+             SCMP_SYS(mprotect),
+             SCMP_SYS(madvise),
+             SCMP_SYS(brk),
+             SCMP_SYS(futex),
+             SCMP_SYS(sendmsg),
+             SCMP_SYS(recvmsg),
+             SCMP_SYS(sendto),
+             SCMP_SYS(recvfrom),
+             SCMP_SYS(clock_gettime),
+             SCMP_SYS(clock_getres),
+             SCMP_SYS(gettimeofday),
+             SCMP_SYS(clock_nanosleep),
+             SCMP_SYS(nanosleep),
+             SCMP_SYS(getrandom),
+             SCMP_SYS(sched_yield),
+             SCMP_SYS(getpid),
+             SCMP_SYS(gettid),
+             SCMP_SYS(sysinfo),
+             SCMP_SYS(uname),
+             SCMP_SYS(rt_sigaction),
+             SCMP_SYS(rt_sigprocmask),
+             SCMP_SYS(rt_sigreturn),
+             SCMP_SYS(sigaltstack),
+             SCMP_SYS(restart_syscall),
+             SCMP_SYS(exit),
+             SCMP_SYS(exit_group),
+         }) {
+        ok = ok && allow(filter, call);
+    }
+    // Reading only: no access mode but read, no creating, truncating or appending.
+    const scmp_datum_t write_flags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_TMPFILE;
+    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
+                                SCMP_A2(SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
+    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(open), 1,
+                                SCMP_A1(SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
+    // abort() and raise() signal the helper itself.
+    const auto self = static_cast<scmp_datum_t>(::getpid());
+    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
+                                SCMP_A0(SCMP_CMP_EQ, self)) == 0;
+    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1,
+                                SCMP_A0(SCMP_CMP_EQ, self)) == 0;
+    ok = ok && seccomp_load(filter) == 0;
+    seccomp_release(filter);
+    return ok;
+}
+
+bool sanitizer_build() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+void install_crash_handler(std::uint64_t memory_limit) {
+    // A sixteenth of the limit: small enough to fit while the helper is healthy.
+    g_probe_bytes = memory_limit / 16;
+    // Deep recursion ends on the guard page; the handler needs a stack of its own.
+    static char alternate_stack[64 * 1024];
+    stack_t stack{};
+    stack.ss_sp = alternate_stack;
+    stack.ss_size = sizeof alternate_stack;
+    ::sigaltstack(&stack, nullptr);
+    struct sigaction action {};
+    action.sa_handler = on_fatal_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_ONSTACK;
+    for (const int signal_number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP}) {
+        ::sigaction(signal_number, &action, nullptr);
+    }
+}
+
+Report lock_down(std::uint64_t memory_limit) {
+    Report report;
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0) {
+        report.flags |= protocol::kNoNewPrivileges;
+    }
+    // The password and the document's contents must not end up in a core file.
+    const rlimit no_core{0, 0};
+    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 && ::setrlimit(RLIMIT_CORE, &no_core) == 0) {
+        report.flags |= protocol::kNotDumpable;
+    }
+    // Sanitizer runtimes reserve terabytes of address space for their shadow, so
+    // their builds run without the limit.
+    if (memory_limit > 0 && !sanitizer_build()) {
+        const rlimit limit{memory_limit, memory_limit};
+        if (::setrlimit(RLIMIT_AS, &limit) == 0) {
+            report.flags |= protocol::kMemoryLimit;
+        }
+    }
+    report.landlock_abi = apply_landlock();
+    if (report.landlock_abi > 0) {
+        report.flags |= protocol::kLandlock;
+    }
+    if (apply_seccomp()) {
+        report.flags |= protocol::kSeccomp;
+    }
+    return report;
+}
+
+std::uint32_t self_test() {
+    std::uint32_t bits = 0;
+    const std::string probe = "/tmp/brightleaf-sandbox-" + std::to_string(::getpid());
+    const int written = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (written < 0) {
+        bits |= protocol::kWriteOpenRefused;
+    } else {
+        ::close(written);
+        ::unlink(probe.c_str());
+    }
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        bits |= protocol::kSocketRefused;
+    } else {
+        ::close(socket);
+    }
+    char program[] = "/bin/true";
+    char* const arguments[] = {program, nullptr};
+    char* const environment[] = {nullptr};
+    if (::execve(program, arguments, environment) != 0) {
+        bits |= protocol::kExecRefused;
+    }
+    const int outside = ::open("/etc/passwd", O_RDONLY | O_CLOEXEC);
+    if (outside < 0) {
+        bits |= protocol::kReadOutsideFontsRefused;
+    } else {
+        ::close(outside);
+    }
+    for (const char* folder : kFontFolders) {
+        if (DIR* listing = ::opendir(folder)) {
+            ::closedir(listing);
+            bits |= protocol::kFontsReadable;
+            break;
+        }
+    }
+    return bits;
+}
+
+}  // namespace bl::sandbox
