@@ -56,7 +56,7 @@ DEFAULT_VARIANTS = [("jobs4", ["--jobs", "4"])]
 HELPER_MARKER = "brightleaf-render"
 
 # The tools every contender's speed is divided by.
-REFERENCES = ("pdftoppm", "gs")
+REFERENCES = ("pdftoppm", "gs", "former")
 
 PROJECTED_CORES = (4, 8, 16)
 DEFAULT_HELPER_CAP = 8  # the converter's default number of helpers is min(cores, 8)
@@ -307,9 +307,11 @@ def helper_model(help_text, flags):
     the --jobs value when given; otherwise the default min(cores, 8)."""
     if "--jobs" not in help_text:
         return lambda n: 1
-    if "--jobs" in flags:
-        jobs = int(flags[flags.index("--jobs") + 1])
-        return lambda n: jobs
+    for i, flag in enumerate(flags):
+        value = flag.partition("=")[2] if flag.startswith("--jobs=") else (
+            flags[i + 1] if flag == "--jobs" and i + 1 < len(flags) else None)
+        if value is not None and value.isdigit():
+            return lambda n: int(value)
     return lambda n: min(n, DEFAULT_HELPER_CAP)
 
 
@@ -588,8 +590,11 @@ def projection(render_ms, encode_ms, wall, cores, helpers):
         lanes = max(1, min(n, helpers(n)))
         return max((render + encode) / n, render / lanes, encode / lanes, longest)
 
+    # Clock times inflated by waiting for a core can make the parallel part exceed
+    # the wall time; more cores never make the projection slower than what was measured.
     serial = max(0.0, wall - parallel(cores))
-    return serial, parallel(cores), {n: serial + parallel(n) for n in PROJECTED_CORES}
+    return serial, parallel(cores), {n: min(wall, serial + parallel(n))
+                                     for n in PROJECTED_CORES}
 
 
 def summarise(contender, run, attempts, cores):
@@ -747,7 +752,8 @@ def fsync_mode(args, runs, durable, nosync, notes):
             if not d or not n:
                 continue
             paired = [(a - b) / b * 100.0 for a, b in zip(d, n)]
-            row = {"run": run["id"], "pages": run["last"], "folder": label, "path": str(path),
+            row = {"run": run["id"], "pages": run["last"], "capped": run["capped"],
+                   "folder": label, "path": str(path),
                    "fs": kind, "durable_walls_s": d, "nosync_walls_s": n,
                    "durable_s": statistics.median(d), "nosync_s": statistics.median(n),
                    "paired_percent": statistics.median(paired)}
@@ -926,6 +932,7 @@ def speed_report(runs, field, summaries, cores):
 
     keys = [c["key"] for c in field]
     labels = {c["key"]: c["label"] for c in field}
+    references = [other for other in REFERENCES if other in keys]
     rows = []
     for run in runs:
         row = [run_label(run), str(run["dpi"])]
@@ -933,14 +940,14 @@ def speed_report(runs, field, summaries, cores):
             s = by.get((run["id"], key))
             row.append(fmt(s["pps"]) if s else "-")
         ours_run = by.get((run["id"], "ours"))
-        row += [fmt(ratio(run["id"], "ours", "pdftoppm"), 2), fmt(ratio(run["id"], "ours", "gs"), 2),
-                fmt(ours_run["peak_pss_mb"], 0) if ours_run else "-"]
+        row += [fmt(ratio(run["id"], "ours", other), 2) for other in references]
+        row.append(fmt(ours_run["peak_pss_mb"], 0) if ours_run else "-")
         rows.append(row)
     out.append("Pages per second, side by side (median round; higher is better). mutool only "
                "renders (PNM to /dev/null, no JPEG); every other tool writes JPEG at quality 90:")
     out.append("")
-    out.append(table(["document", "DPI", *(labels[k] for k in keys), "ours / pdftoppm",
-                      "ours / gs", "ours peak MB"], rows))
+    out.append(table(["document", "DPI", *(labels[k] for k in keys),
+                      *(f"ours / {other}" for other in references), "ours peak MB"], rows))
     out.append("")
 
     rows = []
@@ -1043,7 +1050,8 @@ def targets(runs, summaries, fsync_rows):
         checks.append((row["paired_percent"] <= TARGET_FSYNC_PERCENT,
                        f"{row['run']} to {row['folder']}: durable writes cost "
                        f"{row['paired_percent']:+.1f} % (target <= "
-                       f"{TARGET_FSYNC_PERCENT:.0f} %)"))
+                       f"{TARGET_FSYNC_PERCENT:.0f} %)"
+                       f"{' (pages capped: indicative only)' if row['capped'] else ''}"))
     return checks
 
 
@@ -1141,8 +1149,9 @@ def main():
                                             "instead of building build/bench")
     parser.add_argument("--root", type=Path, default=root_default, help="the source checkout")
     parser.add_argument("--work", type=Path, help="logs and results (default bench/work)")
-    parser.add_argument("--out", type=Path, default=Path("/dev/shm/brightleaf-bench"),
-                        help="tmpfs folder for the images (default /dev/shm/brightleaf-bench)")
+    parser.add_argument("--out", type=Path,
+                        help="tmpfs folder for the images (default /dev/shm/brightleaf-bench-PID,"
+                             " removed at the end)")
     parser.add_argument("--disk-dir", type=Path,
                         help="disk folder for the fsync comparison (default bench/out)")
     parser.add_argument("--sample-ms", type=float, default=15.0,
@@ -1160,7 +1169,13 @@ def main():
     root = args.root.resolve()
     args.work = (args.work or root / "bench" / "work").resolve()
     args.disk_dir = (args.disk_dir or root / "bench" / "out").resolve()
+    # A folder of this run's own, so that benchmarks of other checkouts running at
+    # the same time never share it.
+    own_out = args.out is None
+    if own_out:
+        args.out = Path(f"/dev/shm/brightleaf-bench-{os.getpid()}")
     args.work.mkdir(parents=True, exist_ok=True)
+    shutil.rmtree(args.work / "logs", ignore_errors=True)
     notes = []
     cores = len(os.sched_getaffinity(0))
     machine = machine_description(cores)
@@ -1212,6 +1227,13 @@ def main():
     if not args.keep_images:
         for run in speed_runs:
             shutil.rmtree(args.out / run["doc"]["name"], ignore_errors=True)
+        shutil.rmtree(args.out / "warm-up", ignore_errors=True)
+        shutil.rmtree(args.out / "fsync", ignore_errors=True)
+        shutil.rmtree(args.disk_dir / "fsync", ignore_errors=True)
+        if own_out:
+            shutil.rmtree(args.out, ignore_errors=True)
+    else:
+        log(f"images kept in {args.out}")
 
     ctx = {"date": datetime.date.today().isoformat(), "machine": machine,
            "load_at_end": os.getloadavg(),
