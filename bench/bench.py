@@ -219,7 +219,7 @@ def build_current(root, work, notes):
     return cmake_build("current", root, root / "build" / "bench", [], root / ".deps", work, notes)
 
 
-def build_baseline(root, commit, work, notes):
+def build_baseline(root, commit, deps, work, notes):
     """Builds `commit` once into build/bench-COMMIT from a `git archive` of it."""
     folder = root / "build" / f"bench-{commit[:12]}"
     source = folder / "src"
@@ -237,10 +237,12 @@ def build_baseline(root, commit, work, notes):
             return None
     # The pinned libraries are ignored by git, so the archive lacks them.
     deps_link = source / ".deps"
+    if deps_link.is_symlink() and deps_link.resolve() != deps.resolve():
+        deps_link.unlink()
     if not deps_link.exists():
-        deps_link.symlink_to(root / ".deps")
+        deps_link.symlink_to(deps)
     log(f"building the former converter {commit[:12]} into {folder / 'build'}")
-    return cmake_build(f"former-{commit[:12]}", source, folder / "build", [], root / ".deps",
+    return cmake_build(f"former-{commit[:12]}", source, folder / "build", [], deps,
                        work, notes)
 
 
@@ -341,7 +343,8 @@ def contenders(args, root, work, notes):
 
     if not args.tools or "former" in args.tools:
         commit, how = resolve_baseline(root, args.baseline, notes)
-        former = build_baseline(root, commit, work, notes) if commit else None
+        deps = Path(args.baseline_deps).resolve() if args.baseline_deps else root / ".deps"
+        former = build_baseline(root, commit, deps, work, notes) if commit else None
         if former is not None:
             versions["former"] = (f"{commit[:12]} ({how}): " + " / ".join(
                 program_text([str(former), "--version"]).splitlines()))
@@ -469,7 +472,7 @@ def parse_time_report(path):
             "cpu_s": user + system if user is not None and system is not None else None}
 
 
-def run_attempt(cmd, out, stem, args):
+def run_attempt(cmd, stem, args):
     """Runs one command with its tree sampled; wall time, memory and exit status."""
     logs = args.work / "logs"
     logs.mkdir(parents=True, exist_ok=True)
@@ -529,7 +532,7 @@ def measure(contender, run, out, stem, args):
     """One attempt of one contender on one run, with its figures and any problem."""
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
-    attempt = run_attempt(contender["command"](run, out), out, stem, args)
+    attempt = run_attempt(contender["command"](run, out), stem, args)
     problem = None
     if attempt["timed_out"]:
         problem = f"timed out after {args.timeout} s"
@@ -943,8 +946,10 @@ def speed_report(runs, field, summaries, cores):
         row += [fmt(ratio(run["id"], "ours", other), 2) for other in references]
         row.append(fmt(ours_run["peak_pss_mb"], 0) if ours_run else "-")
         rows.append(row)
-    out.append("Pages per second, side by side (median round; higher is better). mutool only "
-               "renders (PNM to /dev/null, no JPEG); every other tool writes JPEG at quality 90:")
+    out.append("Pages per second, side by side (median round; higher is better). Every "
+               "contender writes JPEG at quality 90"
+               + (", except mutool, which only renders (PNM to /dev/null)" if "mutool" in keys
+                  else "") + ":")
     out.append("")
     out.append(table(["document", "DPI", *(labels[k] for k in keys),
                       *(f"ours / {other}" for other in references), "ours peak MB"], rows))
@@ -1138,12 +1143,15 @@ def main():
     parser.add_argument("--baseline", default="auto", metavar="REF",
                         help="git ref of the former build; 'auto' (default) is the commit "
                              f"before {HELPER_MARKER} appeared, 'none' for no former build")
+    parser.add_argument("--baseline-deps", metavar="DIR",
+                        help="pinned libraries for the former build (default: .deps/, the "
+                             "same as the current build's)")
     parser.add_argument("--variant", action="append", default=[], metavar="NAME=FLAGS",
                         help="another run of the current build with extra flags, e.g. "
                              "'jobs1=--jobs 1' (repeatable)")
-    parser.add_argument("--repeat", type=int, default=1,
+    parser.add_argument("--repeat", type=int, default=1, metavar="N",
                         help="rounds of the speed runs; figures are from the median round")
-    parser.add_argument("--fsync-repeat", type=int, default=3,
+    parser.add_argument("--fsync-repeat", type=int, default=3, metavar="N",
                         help="rounds of the fsync comparison (default 3)")
     parser.add_argument("--converter", help="use this brightleaf-convert as the current build "
                                             "instead of building build/bench")
