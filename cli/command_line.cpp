@@ -28,7 +28,7 @@ constexpr std::int32_t kSyntaxCheckPageCount = 1'000'000;
 std::string version_text() {
     const VersionInfo versions = version_info();
     return std::string(kProgramName) + " " + versions.application + "\nPDFium " + versions.pdfium +
-           "\nlibjpeg-turbo " + versions.libjpeg_turbo;
+           "\nlibjpeg-turbo " + versions.libjpeg_turbo + "\nSandbox: " + sandbox_summary();
 }
 
 constexpr const char* kFooter =

@@ -1,7 +1,9 @@
 #include "engine/convert_types.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 namespace bl {
 
@@ -33,6 +35,21 @@ std::string format_number(double x) {
     char text[400];  // "%f" of the largest double is 316 characters
     std::snprintf(text, sizeof text, "%f", x);
     return text;
+}
+
+std::int32_t default_render_helpers() {
+    constexpr std::int32_t kMostHelpers = 8;
+    const auto cores = static_cast<std::int32_t>(std::thread::hardware_concurrency());
+    return std::clamp(cores, 1, kMostHelpers);
+}
+
+std::int32_t render_helpers_for(const ConvertLimits& limits, std::uint64_t page_bytes) {
+    const std::int32_t wanted =
+        limits.render_helpers > 0 ? limits.render_helpers : default_render_helpers();
+    const std::uint64_t per_helper = 2 * std::max<std::uint64_t>(page_bytes, 1);
+    const std::uint64_t affordable = limits.render_memory_budget_bytes / per_helper;
+    return static_cast<std::int32_t>(
+        std::clamp<std::uint64_t>(affordable, 1, static_cast<std::uint64_t>(wanted)));
 }
 
 }  // namespace bl

@@ -103,7 +103,19 @@ struct ConvertLimits {
     std::int64_t job_timeout_ms = 0;         // 0 or less: no limit
     // The address space a render helper may use; it is ended when it needs more.
     std::uint64_t max_helper_memory_bytes = 4'294'967'296;
+    // Render helpers working on one job at once; 0 or less: one per core, at most 8.
+    std::int32_t render_helpers = 0;
+    // What the page buffers of one job's helpers may take together; fewer helpers
+    // work at once where their buffers would need more. One always works.
+    std::uint64_t render_memory_budget_bytes = 536'870'912;
 };
+
+// The render helpers a job uses when `render_helpers` is 0: one per core, at most 8.
+std::int32_t default_render_helpers();
+
+// The render helpers a job uses whose largest page needs `page_bytes` per buffer
+// (two buffers a helper).
+std::int32_t render_helpers_for(const ConvertLimits& limits, std::uint64_t page_bytes);
 
 inline constexpr const char* kDefaultNamingTemplate = "{original}_page_{page_number:0001}";
 

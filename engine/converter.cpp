@@ -225,8 +225,8 @@ MaybeError Job::open_document(Deadline job_deadline) {
         return std::move(opened.error());
     }
     result_.document = opened->info;
-    pool_ = std::make_unique<RenderPool>(*input_, *control_, request_.image, request_.limits,
-                                         token_, helper_count_);
+    pool_ =
+        std::make_unique<RenderPool>(*input_, *control_, request_.image, request_.limits, token_);
     pool_->adopt(std::move(opened->helper),
                  opened->info.encrypted ? std::move(request_.password) : std::string());
     secure_clear(request_.password);
@@ -546,16 +546,22 @@ void Job::page_loop(Deadline job_deadline) {
         }
         deaths_in_a_row_ = 0;
 
-        if (encoding) {
-            pending_ = index;
-            continue;
-        }
+        // Where one helper would overlap this page's encode with the next render,
+        // its outcome is recorded after that render; otherwise before it. Helpers
+        // working ahead change when pages are drawn, never what a caller sees.
         const std::uint64_t pixels = static_cast<std::uint64_t>(page.size.width) *
                                      static_cast<std::uint64_t>(page.size.height);
         const bool last = index + 1 == pages_.size();
-        if (!last && pixels >= kOverlapMinPixels && pixels <= request_.limits.overlap_max_pixels &&
-            start_encode(index, rendered, page_result)) {
+        const bool overlapped =
+            !last && pixels >= kOverlapMinPixels && pixels <= request_.limits.overlap_max_pixels;
+        if (encoding || (overlapped && start_encode(index, rendered, page_result))) {
             pending_ = index;
+            if (!overlapped) {
+                collect_pending();
+                if (stop_) {
+                    break;
+                }
+            }
             continue;
         }
         record(commit(encode(index, rendered.buffer, rendered.stride, std::move(page_result))),
@@ -608,7 +614,8 @@ ConvertResult Job::run() {
         largest = std::max(largest, static_cast<std::size_t>(page.size.width) * 4 *
                                         static_cast<std::size_t>(page.size.height));
     }
-    if (!pool_->create_buffers(2 * helper_count_, largest)) {
+    helper_count_ = static_cast<std::size_t>(render_helpers_for(request_.limits, largest));
+    if (!pool_->prepare(helper_count_, largest)) {
         result_.error =
             make_error(ErrorKind::OutOfMemory, "Not enough memory to complete the conversion.");
         return std::move(result_);

@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/version.h"
+
 extern char** environ;
 
 namespace bl {

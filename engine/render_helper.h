@@ -108,9 +108,6 @@ Result<OpenedDocument> open_in_helper(const InputFile& input, const ControlPage&
 // minute, or two minutes without a page limit.
 Deadline open_deadline(const ConvertLimits& limits, Clock::time_point now);
 
-// What the helper's sandbox holds on this system, e.g. "seccomp, Landlock ABI 3",
-// "seccomp only" or "none".
-std::string sandbox_summary();
 // The sandbox bits a fresh helper reports; nothing when no helper starts.
 std::optional<protocol::Hello> probe_helper();
 

@@ -43,13 +43,8 @@ std::int64_t deadline_ns(Deadline deadline) {
 
 RenderPool::RenderPool(const InputFile& input, const ControlPage& control,
                        const ImageOptions& image, const ConvertLimits& limits,
-                       const CancellationToken& token, std::size_t helper_count)
-    : input_(input),
-      control_(control),
-      image_(image),
-      limits_(limits),
-      token_(token),
-      slots_(std::max<std::size_t>(helper_count, 1)) {
+                       const CancellationToken& token)
+    : input_(input), control_(control), image_(image), limits_(limits), token_(token), slots_(1) {
     wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -71,9 +66,10 @@ void RenderPool::adopt(std::unique_ptr<RenderHelper> first, std::string password
     secure_clear(password);
 }
 
-bool RenderPool::create_buffers(std::size_t count, std::size_t bytes) {
+bool RenderPool::prepare(std::size_t helpers, std::size_t bytes) {
+    slots_.resize(std::max<std::size_t>(helpers, 1));
     bytes = std::max<std::size_t>(bytes, 1);
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < 2 * slots_.size(); ++i) {
         const int fd = ::memfd_create("brightleaf-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
         if (fd < 0) {
             return false;

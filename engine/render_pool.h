@@ -31,8 +31,7 @@ struct RenderOutcome {
 class RenderPool {
   public:
     RenderPool(const InputFile& input, const ControlPage& control, const ImageOptions& image,
-               const ConvertLimits& limits, const CancellationToken& token,
-               std::size_t helper_count);
+               const ConvertLimits& limits, const CancellationToken& token);
     RenderPool(const RenderPool&) = delete;
     RenderPool& operator=(const RenderPool&) = delete;
     ~RenderPool();
@@ -41,9 +40,10 @@ class RenderPool {
     // again, with `password` when the document needs it; it is wiped with the pool.
     void adopt(std::unique_ptr<RenderHelper> first, std::string password);
 
-    // Makes `count` shared buffers of `bytes` each; false when the memory is not
+    // Sets how many helpers may work at once (the first is the one adopted), and
+    // makes two shared buffers of `bytes` for each; false when the memory is not
     // to be had.
-    bool create_buffers(std::size_t count, std::size_t bytes);
+    bool prepare(std::size_t helpers, std::size_t bytes);
 
     // True when a helper and a buffer are free for another page.
     bool can_dispatch() const;

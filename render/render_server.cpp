@@ -145,7 +145,9 @@ Server::Received Server::receive(proto::Message& message, int& passed_fd) {
     }
     auto decoded = proto::decode_payload(header->type, frame_);
     // The frame may have carried the password.
-    ::explicit_bzero(frame_.data(), frame_.size());
+    if (!frame_.empty()) {
+        ::explicit_bzero(frame_.data(), frame_.size());
+    }
     if (!decoded) {
         return Received::Invalid;
     }

@@ -186,7 +186,9 @@ bool apply_seccomp() {
         ok = ok && allow(filter, call);
     }
     // Reading only: no access mode but read, no creating, truncating or appending.
-    const scmp_datum_t write_flags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_TMPFILE;
+    // O_TMPFILE includes O_DIRECTORY, which listing a font folder needs.
+    const scmp_datum_t write_flags =
+        O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY);
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
                                 SCMP_A2(SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(open), 1,

@@ -193,6 +193,7 @@ TEST_F(ConvertCommand, HelpAndVersionExitWithZero) {
     EXPECT_TRUE(contains(version.out, "brightleaf-convert "));
     EXPECT_TRUE(contains(version.out, "PDFium "));
     EXPECT_TRUE(contains(version.out, "libjpeg-turbo "));
+    EXPECT_TRUE(contains(version.out, "\nSandbox: seccomp")) << version.out;
 }
 
 TEST_F(ConvertCommand, WritesOneJpegPerPage) {

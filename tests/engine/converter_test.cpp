@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -78,6 +79,7 @@ class ConvertTest : public ::testing::Test {
         result.input = dir_ / name;
         result.output_folder = out_;
         result.naming_template = "p{page_number}";
+        result.limits.render_helpers = helpers_;
         return result;
     }
 
@@ -96,7 +98,17 @@ class ConvertTest : public ::testing::Test {
     TempDir dir_;
     fs::path out_ = dir_ / "out";
     std::vector<ProgressEvent> events_;
+    int helpers_ = 1;
 };
+
+// Whatever the number of helpers rendering ahead, a caller sees the same job:
+// results, progress and files.
+class AnyHelpersTest : public ConvertTest, public ::testing::WithParamInterface<int> {
+  protected:
+    void SetUp() override { helpers_ = GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Helpers, AnyHelpersTest, ::testing::Values(1, 2, 4));
 
 void expect_error(const std::optional<ConvertError>& error, ErrorKind kind,
                   const std::string& message, std::uint32_t page = 0) {
@@ -202,7 +214,7 @@ TEST_F(ConvertTest, BoundaryValuesPassValidation) {
 
 // --- Runs that finish -----------------------------------------------------------------------
 
-TEST_F(ConvertTest, ThreePagesGiveThreeFilesAndAProgressSequence) {
+TEST_P(AnyHelpersTest, ThreePagesGiveThreeFilesAndAProgressSequence) {
     using S = ProgressStage;
     // At 150 DPI a Letter page is big enough for its encode to overlap the next render;
     // at 72 DPI every page is encoded before the next one renders.
@@ -244,7 +256,7 @@ TEST_F(ConvertTest, ThreePagesGiveThreeFilesAndAProgressSequence) {
     }
 }
 
-TEST_F(ConvertTest, SelectionOrderIsAscending) {
+TEST_P(AnyHelpersTest, SelectionOrderIsAscending) {
     ConvertRequest req = request(test::simple_pdf(4));
     req.pages = "3,1";
     req.image.dpi = 72;
@@ -303,7 +315,7 @@ Deadline expire_even_pages(std::uint32_t page, Deadline deadline) {
     return page % 2 == 0 ? Clock::now() - std::chrono::seconds(1) : deadline;
 }
 
-TEST_F(ConvertTest, TwoFailedPagesOfFiveLetTheJobFinish) {
+TEST_P(AnyHelpersTest, TwoFailedPagesOfFiveLetTheJobFinish) {
     detail::driver_hooks().page_deadline = &expire_even_pages;
     const ConvertResult result = run(request(test::simple_pdf(5)));
     EXPECT_FALSE(result.error.has_value()) << result.error->message;
@@ -330,7 +342,7 @@ TEST_F(ConvertTest, TwoFailedPagesOfFiveLetTheJobFinish) {
 
 // --- Runs that stop --------------------------------------------------------------------------
 
-TEST_F(ConvertTest, AskRefusesBeforeRenderingWhenANameIsTaken) {
+TEST_P(AnyHelpersTest, AskRefusesBeforeRenderingWhenANameIsTaken) {
     test::write_file(out_ / "p2.jpg", "old");
     ConvertRequest req = request(test::simple_pdf(3));
     const ConvertResult refused = run(req);
@@ -392,7 +404,7 @@ TEST_F(ConvertTest, CancelWhilePageFiveRendersKeepsPageFour) {
     EXPECT_EQ(names_in(out_), (std::set<std::string>{"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}));
 }
 
-TEST_F(ConvertTest, CancelledBeforeTheStartStillOpensAndPlans) {
+TEST_P(AnyHelpersTest, CancelledBeforeTheStartStillOpensAndPlans) {
     const CancellationToken token;
     token.cancel();
     const ConvertResult result = run(request(test::simple_pdf(3)), token);
@@ -404,7 +416,28 @@ TEST_F(ConvertTest, CancelledBeforeTheStartStillOpensAndPlans) {
     EXPECT_EQ(events_, (std::vector<ProgressEvent>{{ProgressStage::Started, 0, 0, 3}}));
 }
 
-TEST_F(ConvertTest, PageTimeLimitStopsAHeavyPageAndTheNextPageRuns) {
+TEST_P(AnyHelpersTest, CancelAfterAPageIsWrittenDropsThePagesRenderedAhead) {
+    const CancellationToken token;
+    ConvertRequest req = request(test::simple_pdf(8));
+    std::vector<ProgressEvent> events;
+    const ConvertResult result = convert(
+        std::move(req),
+        [&](const ProgressEvent& event) {
+            events.push_back(event);
+            if (event.stage == ProgressStage::PageWritten && event.page == 3) {
+                token.cancel();
+            }
+        },
+        token);
+    EXPECT_TRUE(result.cancelled);
+    expect_error(result.error, ErrorKind::Cancelled, "Conversion was cancelled.");
+    ASSERT_EQ(result.page_results.size(), 3u);
+    EXPECT_EQ(result.pages_written, 3u);
+    EXPECT_EQ(names_in(out_), (std::set<std::string>{"p1.jpg", "p2.jpg", "p3.jpg"}));
+    EXPECT_EQ(events.back(), (ProgressEvent{ProgressStage::PageWritten, 3, 2, 8}));
+}
+
+TEST_P(AnyHelpersTest, PageTimeLimitStopsAHeavyPageAndTheNextPageRuns) {
     // The limit is far shorter than the heavy page takes; the light page is given
     // all the time it needs, since how fast it renders is not the point here.
     detail::driver_hooks().page_deadline = [](std::uint32_t page, Deadline deadline) {
@@ -441,17 +474,15 @@ TEST_F(ConvertTest, JobDeadlinePassedBeforeTheLoopEndsTheJob) {
     EXPECT_EQ(result.pages_selected, 2u);
 }
 
-// Fails every write to the second output file with "disk full".
-std::atomic<int> g_opened{0};
+// Fails every write to page 2's file with "disk full".
 std::atomic<int> g_full_fd{-1};
 
-TEST_F(ConvertTest, DiskFullOnPageTwoStopsTheJobAndKeepsPageOne) {
-    g_opened = 0;
+TEST_P(AnyHelpersTest, DiskFullOnPageTwoStopsTheJobAndKeepsPageOne) {
     g_full_fd = -1;
     auto& calls = detail::output_syscalls();
     calls.open = [](const char* path, int flags, unsigned mode) {
         const int fd = ::open(path, flags, mode);
-        if (++g_opened == 2) {
+        if (std::strstr(path, "/.p2.") != nullptr) {
             g_full_fd = fd;
         }
         return fd;
@@ -474,7 +505,7 @@ TEST_F(ConvertTest, DiskFullOnPageTwoStopsTheJobAndKeepsPageOne) {
     EXPECT_EQ(names_in(out_), (std::set<std::string>{"p1.jpg"}));
 }
 
-TEST_F(ConvertTest, OutputLimitSmallerThanTheFirstPageWritesNothing) {
+TEST_P(AnyHelpersTest, OutputLimitSmallerThanTheFirstPageWritesNothing) {
     ConvertRequest req = request(test::simple_pdf(3));
     req.limits.max_job_output_bytes = 100;
     const ConvertResult result = run(std::move(req));
