@@ -17,6 +17,7 @@
 #include "engine/page_render.h"
 #include "engine/page_selection.h"
 #include "engine/pdf_input.h"
+#include "engine/secret.h"
 
 namespace bl {
 
@@ -435,6 +436,9 @@ MaybeError validate_request(const ConvertRequest& request) {
         return make_error(ErrorKind::InvalidSettings, "JPEG quality must be between 1 and 100.");
     }
     if (auto problem = validate_naming_template(request.naming_template)) {
+        return problem;
+    }
+    if (auto problem = check_password(request.password)) {
         return problem;
     }
     return check_output_folder(request.output_folder);

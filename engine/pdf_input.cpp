@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "engine/page_render.h"
+#include "engine/secret.h"
 
 namespace bl {
 
@@ -214,6 +215,7 @@ Result<std::unique_ptr<PdfDocument>> open_pdf(const std::filesystem::path& path,
 
     auto pdf = std::make_unique<PdfDocument>();
     pdf->file = std::move(*file);
+    cap_password(password);
     const bool had_password = !password.empty();
     pdf->document =
         FPDF_LoadCustomDocument(&pdf->file->access, had_password ? password.c_str() : nullptr);
@@ -255,6 +257,9 @@ Result<std::unique_ptr<PdfDocument>> open_pdf(const std::filesystem::path& path,
 Result<DocumentInfo> inspect_pdf(const std::filesystem::path& path, std::string password,
                                  const ConvertLimits& limits) {
     const ScopeExit wipe([&password] { secure_clear(password); });
+    if (auto problem = check_password(password)) {
+        return tl::unexpected(std::move(*problem));
+    }
     try {
         const std::lock_guard lock(pdfium_mutex);
         auto pdf = open_pdf(path, password, limits);

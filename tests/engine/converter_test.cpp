@@ -166,6 +166,12 @@ const ValidationCase kValidationCases[] = {
          r.output_folder = "/nonexistent/folder";
      },
      ErrorKind::InvalidNamingTemplate, "The naming template must include {page_number}."},
+    {"nul in password before folder",
+     [](ConvertRequest& r) {
+         r.password = std::string("sec\0ret", 7);
+         r.output_folder = "/nonexistent/folder";
+     },
+     ErrorKind::InvalidSettings, "The password cannot contain a NUL character."},
     {"missing folder", [](ConvertRequest& r) { r.output_folder = "/nonexistent/folder"; },
      ErrorKind::OutputFolderUnavailable, "The output folder does not exist."},
     {"no folder", [](ConvertRequest& r) { r.output_folder.clear(); },
