@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/command_line.h"
 #include "tests/support/pdf_writer.h"
 
 namespace bl::test {
@@ -150,6 +151,8 @@ TEST_F(ConvertCommand, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
         std::string message;
     };
     const std::string doc = doc_.string();
+    write_file(work_ / "long-pw", std::string(cli::kMaxPasswordLine + 1, 'p') + "\n");
+    write_file(work_ / "nul-pw", std::string("pass\0word\n", 10));
     const Case cases[] = {
         {{"-o", "out"}, "PDF is required"},
         {{"-o", "out", "--dpi", "abc", doc}, "--dpi"},
@@ -168,6 +171,10 @@ TEST_F(ConvertCommand, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
         {{"-o", "out", "--password", "secret", doc}, "--password"},
         {{"-o", "out", "--password-file", "no-such-file", doc},
          "could not read the password file \"no-such-file\""},
+        {{"-o", "out", "--password-file", "long-pw", doc},
+         "the first line of the password file \"long-pw\" is longer than 4096 bytes"},
+        {{"-o", "out", "--password-file", "nul-pw", doc},
+         "The password cannot contain a NUL character."},
     };
     for (const Case& c : cases) {
         const Outcome result = convert(c.args);
@@ -372,6 +379,12 @@ TEST_F(ConvertCommand, PasswordFromStandardInputOrFile) {
     const Outcome info = convert({"--info", "--password-file", "pw.txt", "locked.pdf"});
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_TRUE(contains(info.out, "Encryption: yes, security handler revision 6"));
+
+    // A line of 4096 bytes is the longest taken (a file without a password
+    // ignores it).
+    write_file(work_ / "pw-4096", std::string(cli::kMaxPasswordLine, 'p') + "\r\nmore");
+    const Outcome longest = convert({"--info", "--password-file", "pw-4096", "doc.pdf"});
+    EXPECT_EQ(longest.status, 0) << longest.err;
 }
 
 TEST_F(ConvertCommand, MissingFileFailsButTheOthersAreConverted) {
