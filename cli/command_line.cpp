@@ -21,10 +21,6 @@ namespace bl::cli {
 
 namespace {
 
-// The page count the selection's syntax is checked against before any document
-// is open; larger than any document the limits accept.
-constexpr std::int32_t kSyntaxCheckPageCount = 1'000'000;
-
 std::string version_text() {
     const VersionInfo versions = version_info();
     return std::string(kProgramName) + " " + versions.application + "\nPDFium " + versions.pdfium +
@@ -223,9 +219,10 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
         if (const MaybeError error = validate_request(base_request(options))) {
             return usage_error(error->message);
         }
-        const auto pages = parse_page_selection(options.pages, kSyntaxCheckPageCount);
-        if (!pages && pages.error().kind == ErrorKind::InvalidPageSelection) {
-            return usage_error(pages.error().message);
+        // Only the syntax: a page beyond the end is a matter of each file's own
+        // page count, reported with that file.
+        if (const MaybeError error = check_page_selection_syntax(options.pages)) {
+            return usage_error(error->message);
         }
     }
 

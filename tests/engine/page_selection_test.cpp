@@ -37,6 +37,7 @@ TEST_P(AcceptedSelection, YieldsAscendingUniquePages) {
     const auto result = parse_page_selection(GetParam().text, GetParam().page_count);
     ASSERT_TRUE(result.has_value()) << result.error().message;
     EXPECT_EQ(*result, GetParam().pages);
+    EXPECT_EQ(check_page_selection_syntax(GetParam().text), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -76,6 +77,14 @@ TEST_P(RejectedSelection, GivesTheFirstProblem) {
     EXPECT_EQ(result.error().message, GetParam().message);
     EXPECT_EQ(result.error().kind, GetParam().kind);
     EXPECT_EQ(result.error().page, 0u);
+    // Without a document the text fails the same way, unless the problem lies in
+    // the document's length: a page beyond its end, or an open range starting there.
+    const std::string& message = GetParam().message;
+    if (GetParam().kind == ErrorKind::InvalidPageSelection &&
+        message.find(" does not exist; ") == std::string::npos &&
+        message.find("-\" is reversed") == std::string::npos) {
+        EXPECT_EQ(check_page_selection_syntax(GetParam().text), result.error());
+    }
 }
 
 constexpr ErrorKind kNoPages = ErrorKind::NoPages;
@@ -150,6 +159,18 @@ INSTANTIATE_TEST_SUITE_P(
         RejectedCase{"x, 12", 10, kInvalid, "\"x\" is not a page number."},
         RejectedCase{"5-3, 0", 10, kInvalid, "Range \"5-3\" is reversed; use 3-5."},
         RejectedCase{"1, 2,", 10, kInvalid, "Page selection contains an empty item."}));
+
+TEST(PageSelection, SyntaxAloneKnowsNoPageCount) {
+    const std::pair<std::string, MaybeError> cases[] = {
+        {"2-999999999", std::nullopt},
+        {"999999999, 1-", std::nullopt},
+        {"12, x", make_error(kInvalid, "\"x\" is not a page number.")},
+        {"1-, 3-2", make_error(kInvalid, "Range \"3-2\" is reversed; use 2-3.")},
+    };
+    for (const auto& [text, problem] : cases) {
+        EXPECT_EQ(check_page_selection_syntax(text), problem) << text;
+    }
+}
 
 std::string repeated_open_ranges() {
     std::string text = "1-";
