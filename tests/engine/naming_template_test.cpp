@@ -81,7 +81,16 @@ TEST(NamingTemplate, RendersAndCleans) {
         {"\xC3\xA9t\xC3\xA9_{page_number}", r7, "\xC3\xA9t\xC3\xA9_7"},
         {"{original}.{page_number}", values("con", 7), "_con.7"},
         {"{page_number}{original}", values("\xFF", 7), "7_"},
-        {"{original}{page_number}", values(std::string(250, 'a'), 7), std::string(200, 'a')},
+        // Too long: {original} gives way, cut alike for every page of the
+        // document (room for page 12) and at a character boundary, so that the
+        // page number stays; when a device name gains its "_", one more goes.
+        {"{original}{page_number}", values(std::string(250, 'a'), 7), std::string(198, 'a') + "7"},
+        {kDefaultNamingTemplate, values("a" + repeat("\xC3\xA9", 100), 7),
+         "a" + repeat("\xC3\xA9", 94) + "_page_0007"},
+        {"{original}-{original}_{page_number}", values(std::string(150, 'b'), 7),
+         std::string(98, 'b') + "-" + std::string(98, 'b') + "_7"},
+        {"{original}{page_number}", values("con." + std::string(300, 'x'), 7, 9),
+         "_con." + std::string(194, 'x') + "7"},
         {"{page_number}" + std::string(499, 'a'), r7, "7" + std::string(199, 'a')},
         {"{page_number}a" + wide, r7, "7a" + wide.substr(0, 198)},
     };
