@@ -242,6 +242,16 @@ TEST_F(ConvertCommand, PageBeyondTheDocumentFailsThatFile) {
     EXPECT_TRUE(names_in(out_).empty());
 }
 
+TEST_F(ConvertCommand, AJobThatStopsEarlySaysWhatWasNotAttempted) {
+    // A folder where page 2 goes cannot be replaced, and a failed write ends the job.
+    fs::create_directory(out_ / "doc_page_0002.jpg");
+    const Outcome result = convert({"-o", "out", "-e", "replace", "doc.pdf"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(contains(result.out, "doc.pdf: 1 of 3 pages written to " +
+                                         fs::absolute(out_).string() +
+                                         "; 1 failed; 1 not attempted."));
+}
+
 TEST_F(ConvertCommand, AskRefusesATakenNameAndTouchesNothing) {
     write_file(out_ / "doc_page_0002.jpg", "mine");
     const Outcome result = convert({"-o", "out", "doc.pdf"});
@@ -340,8 +350,10 @@ TEST_F(ConvertCommand, JsonCarriesTheWholeResult) {
                           "o[0]['result']['page_results'][0]['render_ms'] >= 0, "
                           "o[0]['zip']['created'], o[0]['zip']['path'].endswith('/doc.zip'), "
                           "o[1]['result']['error']['kind'], o[1]['result']['error']['message'], "
-                          "o[1]['zip']['attempted']"),
-              "2 3 [1, 2, 3] 1275 True True True 3 The input file does not exist. False\n");
+                          "o[1]['zip']['attempted'], o[0]['result']['document']['page_count'], "
+                          "o[1]['result']['document'], 'encrypted' in o[1]['result']"),
+              "2 3 [1, 2, 3] 1275 True True True 3 The input file does not exist. False 3 None "
+              "False\n");
 }
 
 TEST_F(ConvertCommand, JsonStaysValidForNamesThatAreNotUtf8) {
@@ -368,6 +380,16 @@ TEST_F(ConvertCommand, PasswordFromStandardInputOrFile) {
     EXPECT_EQ(wrong.status, 1);
     EXPECT_TRUE(contains(wrong.err, "locked.pdf: The password is incorrect."));
     EXPECT_TRUE(names_in(out_).empty());
+    // The JSON states only what is known of a file that did not open.
+    for (const char* mode : {"--info", "--zip"}) {
+        const Outcome json =
+            convert({"--json", mode, "-o", "out", "--password-stdin", "locked.pdf"}, "wrong\n");
+        EXPECT_EQ(python_json(json.out,
+                              "[(r['document'], r['encrypted']) for r in "
+                              "[o[0].get('result', o[0])]]"),
+                  "[(None, True)]\n")
+            << mode;
+    }
 
     // Only the first line counts, without its line end (LF or CR LF).
     const Outcome right =
