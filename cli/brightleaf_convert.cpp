@@ -16,6 +16,7 @@
 #include "cli/conversion_run.h"
 #include "engine/inspection.h"
 #include "engine/pdf_input.h"
+#include "engine/secret.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ extern "C" void on_signal_at_prompt(int) {
 }
 
 // Reads the password from the terminal without echoing it.
-bool read_password_from_terminal(std::string& password) {
+bl::cli::SecretLine read_password_from_terminal(std::string& password) {
     const bool can_hide = ::tcgetattr(STDIN_FILENO, &g_prompt_saved) == 0;
     struct sigaction previous_int {};
     struct sigaction previous_term {};
@@ -120,7 +121,7 @@ bool read_password_from_terminal(std::string& password) {
     }
     std::fputs("Password: ", stderr);
     std::fflush(stderr);
-    const bool ok = bl::cli::read_secret_line(STDIN_FILENO, password);
+    const bl::cli::SecretLine read = bl::cli::read_secret_line(STDIN_FILENO, password);
     const int error = errno;
     if (can_hide) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_prompt_saved);
@@ -129,7 +130,56 @@ bool read_password_from_terminal(std::string& password) {
     }
     std::fputs("\n", stderr);
     errno = error;
-    return ok;
+    return read;
+}
+
+// Reads the password that the options name. Returns false when it cannot be
+// used, after saying why.
+bool read_password(const bl::cli::Options& options, std::string& password) {
+    using bl::cli::SecretLine;
+    // From here on the process holds a password, which no core dump may carry.
+    bl::disable_core_dumps();
+    SecretLine read = SecretLine::Failed;
+    int error = 0;
+    std::string source;
+    if (options.password_stdin) {
+        read = ::isatty(STDIN_FILENO) ? read_password_from_terminal(password)
+                                      : bl::cli::read_secret_line(STDIN_FILENO, password);
+        error = errno;
+        source = "standard input";
+        if (read == SecretLine::Failed) {
+            std::fprintf(stderr, "%s: could not read the password from standard input: %s\n",
+                         kProgramName, std::strerror(error));
+            return false;
+        }
+    } else {
+        const int fd = ::open(options.password_file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            read = bl::cli::read_secret_line(fd, password);
+        }
+        error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        source = "the password file \"" + options.password_file + "\"";
+        if (read == SecretLine::Failed) {
+            std::fprintf(stderr, "%s: could not read %s: %s\n", kProgramName, source.c_str(),
+                         std::strerror(error));
+            return false;
+        }
+    }
+    if (read == SecretLine::TooLong) {
+        std::fprintf(stderr,
+                     "%s: the first line of %s is longer than %zu bytes, too long for a password "
+                     "(PDF passwords use at most 127 bytes).\n",
+                     kProgramName, source.c_str(), bl::cli::kMaxPasswordLine);
+        return false;
+    }
+    if (const bl::MaybeError problem = bl::check_password(password)) {
+        std::fprintf(stderr, "%s: %s\n", kProgramName, problem->message.c_str());
+        return false;
+    }
+    return true;
 }
 
 // Wipes the password however main ends.
@@ -151,26 +201,9 @@ int main(int argc, char** argv) {
 
     std::string password;
     const SecretGuard guard{password};
-    if (options.password_stdin) {
-        const bool ok = ::isatty(STDIN_FILENO) ? read_password_from_terminal(password)
-                                               : bl::cli::read_secret_line(STDIN_FILENO, password);
-        if (!ok) {
-            std::fprintf(stderr, "%s: could not read the password from standard input: %s\n",
-                         kProgramName, std::strerror(errno));
-            return kExitUsage;
-        }
-    } else if (!options.password_file.empty()) {
-        const int fd = ::open(options.password_file.c_str(), O_RDONLY | O_CLOEXEC);
-        const bool ok = fd >= 0 && bl::cli::read_secret_line(fd, password);
-        const int error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        if (!ok) {
-            std::fprintf(stderr, "%s: could not read the password file \"%s\": %s\n", kProgramName,
-                         options.password_file.c_str(), std::strerror(error));
-            return kExitUsage;
-        }
+    if ((options.password_stdin || !options.password_file.empty()) &&
+        !read_password(options, password)) {
+        return kExitUsage;
     }
 
     const bl::CancellationToken token;

@@ -1,6 +1,8 @@
 #include "cli/command_line.h"
 
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string_view>
@@ -20,10 +22,6 @@
 namespace bl::cli {
 
 namespace {
-
-// The page count the selection's syntax is checked against before any document
-// is open; larger than any document the limits accept.
-constexpr std::int32_t kSyntaxCheckPageCount = 1'000'000;
 
 std::string version_text() {
     const VersionInfo versions = version_info();
@@ -223,9 +221,10 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
         if (const MaybeError error = validate_request(base_request(options))) {
             return usage_error(error->message);
         }
-        const auto pages = parse_page_selection(options.pages, kSyntaxCheckPageCount);
-        if (!pages && pages.error().kind == ErrorKind::InvalidPageSelection) {
-            return usage_error(pages.error().message);
+        // Only the syntax: a page beyond the end is a matter of each file's own
+        // page count, reported with that file.
+        if (const MaybeError error = check_page_selection_syntax(options.pages)) {
+            return usage_error(error->message);
         }
     }
 
@@ -234,41 +233,49 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     return parsed;
 }
 
-bool read_secret_line(int fd, std::string& line) {
+SecretLine read_secret_line(int fd, std::string& line) {
     secure_clear(line);
-    line.reserve(256);
-    char byte = 0;
-    bool ok = true;
-    for (;;) {
-        const ssize_t count = ::read(fd, &byte, 1);
+    // Room for the longest line with its CR LF, and one byte more to tell a
+    // longer one.
+    std::array<char, kMaxPasswordLine + 3> buffer;
+    std::size_t filled = 0;
+    std::size_t end = buffer.size();  // where the line ends, once seen
+    SecretLine outcome = SecretLine::Read;
+    // A pipe may deliver the line in parts; a terminal and a file give it at once.
+    while (end == buffer.size() && filled < buffer.size()) {
+        const ssize_t count = ::read(fd, buffer.data() + filled, buffer.size() - filled);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            ok = false;
+            outcome = SecretLine::Failed;
             break;
         }
-        if (count == 0 || byte == '\n') {
+        if (count == 0) {
+            end = filled;
             break;
         }
-        if (line.size() == line.capacity()) {
-            // Grow by hand so that the old buffer is wiped, not just released.
-            std::string larger;
-            larger.reserve(line.capacity() * 2);
-            larger.append(line);
-            secure_clear(line);
-            line = std::move(larger);
+        const auto* newline = static_cast<const char*>(
+            std::memchr(buffer.data() + filled, '\n', static_cast<std::size_t>(count)));
+        filled += static_cast<std::size_t>(count);
+        if (newline != nullptr) {
+            end = static_cast<std::size_t>(newline - buffer.data());
         }
-        line.push_back(byte);
+    }
+    if (end > 0 && end < buffer.size() && buffer[end - 1] == '\r') {
+        --end;
+    }
+    if (outcome == SecretLine::Read && end > kMaxPasswordLine) {
+        outcome = SecretLine::TooLong;
+    }
+    if (outcome == SecretLine::Read) {
+        line.reserve(end);
+        line.assign(buffer.data(), end);
     }
     const int saved = errno;
-    ::explicit_bzero(&byte, sizeof byte);
-    if (!line.empty() && line.back() == '\r') {
-        line.back() = '\0';
-        line.pop_back();
-    }
+    ::explicit_bzero(buffer.data(), buffer.size());
     errno = saved;
-    return ok;
+    return outcome;
 }
 
 }  // namespace bl::cli

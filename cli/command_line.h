@@ -2,6 +2,7 @@
 // file is touched.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,10 +58,16 @@ std::optional<Rgb> parse_colour(const std::string& text);
 // The request every job of the run starts from; input and password are left empty.
 ConvertRequest base_request(const Options& options);
 
+// The longest password line taken; far more than the 127 bytes a PDF uses, so
+// that only a wrong file or stream is refused.
+inline constexpr std::size_t kMaxPasswordLine = 4096;
+
+enum class SecretLine { Read, Failed, TooLong };
+
 // Reads `fd` up to the first line end (LF, or CR LF) or the end of input into
-// `line`, which is cleared first. Reads byte by byte so that nothing beyond the
-// line is consumed and no copy of the secret is left in a stream buffer.
-// Returns false with errno set on a read error.
-bool read_secret_line(int fd, std::string& line);
+// `line`, which is cleared first. Reads into one fixed buffer, normally in one
+// call, and wipes it, so that no copy of the secret is left in a stream buffer;
+// a line over kMaxPasswordLine bytes is refused. Failed leaves errno set.
+SecretLine read_secret_line(int fd, std::string& line);
 
 }  // namespace bl::cli

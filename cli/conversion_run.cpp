@@ -160,9 +160,26 @@ void write_page_result(JsonWriter& json, const PageResult& page) {
     json.end_object();
 }
 
+// What the JSON knows of a document that was not opened: nothing, except that
+// a password was asked for.
+void write_unopened(JsonWriter& json, const std::optional<ConvertError>& error) {
+    json.null();
+    if (error &&
+        (error->kind == ErrorKind::PasswordRequired || error->kind == ErrorKind::WrongPassword)) {
+        json.key("encrypted").boolean(true);
+    }
+}
+
 void write_result(JsonWriter& json, const ConvertResult& result) {
     json.begin_object().key("document");
-    write_document(json, result.document);
+    // The engine's result keeps its initial document record when the file was
+    // not opened; those zeros are no facts about the file. An opened document
+    // has at least one page.
+    if (result.document.page_count > 0) {
+        write_document(json, result.document);
+    } else {
+        write_unopened(json, result.error);
+    }
     json.key("page_results").begin_array();
     for (const PageResult& page : result.page_results) {
         write_page_result(json, page);
@@ -306,14 +323,16 @@ bool inspect_one(const std::string& input, const std::string& password, Reporter
     const Result<DocumentInfo> info = inspect_pdf(input, std::string(password), ConvertLimits{});
 
     JsonWriter json;
+    const std::optional<ConvertError> error =
+        info ? std::nullopt : std::optional<ConvertError>(info.error());
     json.begin_object().key("file").string(input).key("document");
     if (info) {
         write_document(json, *info);
     } else {
-        json.null();
+        write_unopened(json, error);
     }
     json.key("error");
-    write_error(json, info ? std::nullopt : std::optional<ConvertError>(info.error()));
+    write_error(json, error);
     json.end_object();
     reporter.json(json);
 
@@ -428,6 +447,13 @@ JobTally convert_one(const Options& options, const std::string& input, const std
                               output_folder.string();
         if (result.pages_failed > 0) {
             summary += "; " + std::to_string(result.pages_failed) + " failed";
+        }
+        // A job that stopped early (a full disk, a cancellation) never reached
+        // the rest.
+        const std::uint32_t not_attempted =
+            result.pages_selected - result.pages_written - result.pages_failed;
+        if (not_attempted > 0) {
+            summary += "; " + std::to_string(not_attempted) + " not attempted";
         }
         reporter.line(summary + ".");
     }

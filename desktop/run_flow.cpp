@@ -13,14 +13,46 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <QValidator>
 #include <QtGlobal>
 
 #include <algorithm>
 
 #include "engine/pixel_size.h"
+#include "engine/secret.h"
 #include "engine/version.h"
 
 namespace bl::desktop {
+
+namespace {
+
+// Keeps what is typed or pasted into the password field within the bytes (in
+// UTF-8) that a PDF password can use, ending before a character that would not
+// fit whole.
+class PasswordBytesValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& position) const override {
+        std::size_t bytes = 0;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const char16_t unit = input.at(i).unicode();
+            const bool pair = QChar::isHighSurrogate(unit) && i + 1 < input.size() &&
+                              input.at(i + 1).isLowSurrogate();
+            const std::size_t length = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+            if (bytes + length > kMaxPasswordBytes) {
+                input.truncate(i);
+                position = std::min(position, static_cast<int>(i));
+                break;
+            }
+            bytes += length;
+            i += pair ? 1 : 0;
+        }
+        return Acceptable;
+    }
+};
+
+}  // namespace
 
 QString MainWindow::summaryText(const RunSummary& summary) {
     QStringList parts;
@@ -128,9 +160,14 @@ void MainWindow::askForPassword(quint64 id, const QString& fileName, bool previo
                   .arg(fileName));
     dialog->setInputMode(QInputDialog::TextInput);
     dialog->setTextEchoMode(QLineEdit::Password);
+    if (auto* field = dialog->findChild<QLineEdit*>()) {
+        field->setValidator(new PasswordBytesValidator(field));
+    }
     dialog->setOkButtonText(tr("Convert"));
     dialog->setCancelButtonText(tr("Skip this file"));
     dialog->setModal(true);
+    // From here on the process may hold a password, which no core dump may carry.
+    bl::disable_core_dumps();
 
     const bool accepted = dialog->exec() == QDialog::Accepted;
     if (dialog.isNull()) {

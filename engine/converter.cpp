@@ -19,6 +19,7 @@
 #include "engine/pixel_size.h"
 #include "engine/render_helper.h"
 #include "engine/render_pool.h"
+#include "engine/secret.h"
 
 namespace bl {
 
@@ -338,13 +339,11 @@ EncodedPage Job::encode(std::uint32_t index, int buffer, std::int32_t stride,
     }
     encoded.jpeg_bytes = jpeg->size();
     encoded.page_result = std::move(page_result);
-    auto file = create_output_file(request_.output_folder, page.name, ".jpg");
+    // Written and synced here, beside the other work; only the final name is
+    // given in page order.
+    auto file = prepare_page_file(request_.output_folder, page.name, *jpeg);
     if (!file) {
         encoded.write_error = std::move(file.error());
-        return encoded;
-    }
-    if (auto problem = write_all(**file, jpeg->data(), jpeg->size())) {
-        encoded.write_error = std::move(problem);
         return encoded;
     }
     encoded.file = std::move(*file);
@@ -615,6 +614,9 @@ ConvertResult Job::run() {
                                         static_cast<std::size_t>(page.size.height));
     }
     helper_count_ = static_cast<std::size_t>(render_helpers_for(request_.limits, largest));
+    if (const int forced = detail::driver_hooks().render_helpers; forced > 0) {
+        helper_count_ = static_cast<std::size_t>(forced);
+    }
     if (!pool_->prepare(helper_count_, largest)) {
         result_.error =
             make_error(ErrorKind::OutOfMemory, "Not enough memory to complete the conversion.");
@@ -645,6 +647,9 @@ MaybeError validate_request(const ConvertRequest& request) {
         return make_error(ErrorKind::InvalidSettings, "JPEG quality must be between 1 and 100.");
     }
     if (auto problem = validate_naming_template(request.naming_template)) {
+        return problem;
+    }
+    if (auto problem = check_password(request.password)) {
         return problem;
     }
     return check_output_folder(request.output_folder);

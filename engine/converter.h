@@ -36,6 +36,9 @@ struct DriverHooks {
     // On the driver's thread, once the page has been handed to the helper with
     // this process id.
     std::function<void(std::uint32_t page, int helper_pid)> render_started;
+    // When above 0, the number of helpers every job uses, whatever its request
+    // says: steering pages by these hooks is simplest with one helper.
+    int render_helpers = 0;
 };
 
 DriverHooks& driver_hooks();

@@ -4,11 +4,16 @@
 
 #include "engine/pdf_input.h"
 #include "engine/render_helper.h"
+#include "engine/secret.h"
 
 namespace bl {
 
 Result<DocumentInfo> inspect_pdf(const std::filesystem::path& path, std::string password,
                                  const ConvertLimits& limits) {
+    if (auto problem = check_password(password)) {
+        secure_clear(password);
+        return tl::unexpected(std::move(*problem));
+    }
     try {
         auto input = open_input_file(path, limits.max_input_bytes);
         if (!input) {

@@ -1,6 +1,7 @@
 #include "engine/naming_template.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace bl {
@@ -237,6 +238,63 @@ char ascii_upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The name cleaned but not yet cut to its length.
+std::string clean_uncut(std::string_view text) {
+    return sanitize_file_name(text, std::numeric_limits<std::size_t>::max());
+}
+
+// At most `bytes` bytes of `text`, never ending inside a character.
+std::string_view cut_at_character(std::string_view text, std::size_t bytes) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t length = std::max<std::size_t>(utf8_sequence_length(text, at), 1);
+        if (at + length > bytes) {
+            break;
+        }
+        at += length;
+    }
+    return text.substr(0, at);
+}
+
+// The expansion with a shorter {original} value that lets the clean name fit
+// without a cut, if there is one. Cutting the name at its end would lose
+// the page number that usually ends it, and every page would get one name.
+std::optional<std::string> shorten_original(std::string_view naming_template,
+                                            const NamingValues& values) {
+    // The room is measured with the widest page number of the document, so that
+    // all its pages cut the value at the same place and their names still differ
+    // in their numbers.
+    NamingValues probe = values;
+    probe.page_number = std::max(values.page_number, values.page_count);
+    probe.original.clear();
+    std::string without;
+    expand_naming_template(naming_template, &probe, &without);
+    probe.original = "x";
+    std::string with_one;
+    expand_naming_template(naming_template, &probe, &with_one);
+    const std::size_t uses = with_one.size() - without.size();
+    if (uses == 0 || without.size() >= kFileNameBytes) {
+        return std::nullopt;
+    }
+    std::size_t room = (kFileNameBytes - without.size()) / uses;
+    NamingValues shortened = values;
+    for (;;) {
+        shortened.original = std::string(cut_at_character(values.original, room));
+        std::string expanded;
+        expand_naming_template(naming_template, &shortened, &expanded);
+        std::string name = clean_uncut(expanded);
+        if (name.size() <= kFileNameBytes) {
+            return name;
+        }
+        // A device name gained a "_" in front, or the page number is wider than
+        // the page count: one character less.
+        if (shortened.original.empty()) {
+            return std::nullopt;
+        }
+        room = shortened.original.size() - 1;
+    }
+}
+
 }  // namespace
 
 MaybeError expand_naming_template(std::string_view naming_template, const NamingValues* values,
@@ -262,6 +320,15 @@ Result<std::string> render_file_name(std::string_view naming_template, const Nam
     if (MaybeError error = expand_naming_template(naming_template, &values, &expanded)) {
         return tl::unexpected(std::move(*error));
     }
+    std::string name = clean_uncut(expanded);
+    if (name.size() <= kFileNameBytes) {
+        return name;
+    }
+    if (auto shortened = shorten_original(naming_template, values)) {
+        return std::move(*shortened);
+    }
+    // Even without the value the template is too long: cut at the end. The
+    // driver refuses pages whose names then collide.
     return sanitize_file_name(expanded, kFileNameBytes);
 }
 

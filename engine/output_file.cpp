@@ -44,9 +44,13 @@ int real_link(const char* oldpath, const char* newpath) {
 int real_unlink(const char* path) {
     return ::unlink(path);
 }
+int real_fsync(int fd) {
+    return ::fsync(fd);
+}
 
-constexpr detail::OutputSyscalls kRealSyscalls{
-    &real_open, &real_write, &real_close, &real_renameat2, &real_rename, &real_link, &real_unlink};
+constexpr detail::OutputSyscalls kRealSyscalls{&real_open,      &real_write,  &real_close,
+                                               &real_renameat2, &real_rename, &real_link,
+                                               &real_unlink,    &real_fsync};
 
 // Constant-initialised, so it is valid before any other static initialiser runs.
 detail::OutputSyscalls g_syscalls = kRealSyscalls;
@@ -104,6 +108,21 @@ int move_into_place(const fs::path& from, const fs::path& to, ExistingFilePolicy
         return error;
     }
     return 0;
+}
+
+// Makes the last rename in `folder` durable; 0 or the errno of the failure.
+int sync_folder(const fs::path& folder) {
+    const int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0) {
+        // A folder that may be written but not read, such as a drop box, cannot
+        // be opened to sync it; the file's own data is on the disk already.
+        return errno == EACCES ? 0 : errno;
+    }
+    const int result = detail::output_syscalls().fsync(handle);
+    const int error = errno;
+    ::close(handle);
+    // EINVAL: this file system cannot sync a folder, so there is nothing more to do.
+    return result == 0 || error == EINVAL ? 0 : error;
 }
 
 bool valid_utf8(std::string_view text) {
@@ -240,17 +259,37 @@ MaybeError write_all(OutputFile& file, const void* data, std::uint64_t size) {
     return std::nullopt;
 }
 
+MaybeError sync_output_file(OutputFile& file) {
+    if (file.synced) {
+        return std::nullopt;
+    }
+    if (file.handle < 0) {
+        return make_error(ErrorKind::InternalError, "The output file was not written completely.");
+    }
+    // A failed sync or close may have lost data, so the file cannot be trusted;
+    // the handle is gone either way.
+    const auto& calls = detail::output_syscalls();
+    const int handle = std::exchange(file.handle, -1);
+    if (calls.fsync(handle) != 0) {
+        const int error = errno;
+        calls.close(handle);
+        return output_error(error, "write");
+    }
+    if (calls.close(handle) != 0) {
+        return output_error(errno, "write");
+    }
+    file.synced = true;
+    return std::nullopt;
+}
+
 Result<fs::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy) {
     if (file.committed) {
         return fail(ErrorKind::InternalError, "The output file was saved already.");
     }
-    if (file.handle >= 0) {
-        // A failed close may have lost buffered data, so the file cannot be
-        // trusted; the handle is gone either way.
-        const int handle = std::exchange(file.handle, -1);
-        if (detail::output_syscalls().close(handle) != 0) {
-            return tl::unexpected(output_error(errno, "write"));
-        }
+    // Renaming a file whose data is not on the disk yet could leave an empty
+    // file under the final name after a power loss.
+    if (auto error = sync_output_file(file)) {
+        return tl::unexpected(std::move(*error));
     }
     bool use_link = false;
     for (int number = 1; number <= kMaxCandidates; ++number) {
@@ -262,6 +301,14 @@ Result<fs::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy)
         const fs::path target = file.folder / to_path(name);
         const int error = move_into_place(file.temp_path, target, policy, use_link);
         if (error == 0) {
+            if (const int sync_error = sync_folder(file.folder); sync_error != 0) {
+                // The name may not survive a power loss, so the file is not
+                // reported as saved; it was put there a moment ago and is ours
+                // to take back.
+                detail::output_syscalls().unlink(target.c_str());
+                file.temp_path.clear();
+                return tl::unexpected(output_error(sync_error, "save"));
+            }
             file.committed = true;
             return target;
         }
@@ -276,14 +323,26 @@ Result<fs::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy)
     return fail(ErrorKind::OutputExists, "Too many existing files named \"" + file.stem + "\".");
 }
 
-Result<fs::path> write_page_file(const fs::path& folder, std::string_view name,
-                                 const std::vector<std::uint8_t>& jpeg, ExistingFilePolicy policy) {
+Result<std::unique_ptr<OutputFile>> prepare_page_file(const fs::path& folder, std::string_view name,
+                                                      const std::vector<std::uint8_t>& jpeg) {
     auto file = create_output_file(folder, name, ".jpg");
     if (!file) {
         return tl::unexpected(std::move(file.error()));
     }
     if (auto error = write_all(**file, jpeg.data(), jpeg.size())) {
         return tl::unexpected(std::move(*error));
+    }
+    if (auto error = sync_output_file(**file)) {
+        return tl::unexpected(std::move(*error));
+    }
+    return file;
+}
+
+Result<fs::path> write_page_file(const fs::path& folder, std::string_view name,
+                                 const std::vector<std::uint8_t>& jpeg, ExistingFilePolicy policy) {
+    auto file = prepare_page_file(folder, name, jpeg);
+    if (!file) {
+        return tl::unexpected(std::move(file.error()));
     }
     return commit_output_file(**file, policy);
 }

@@ -26,6 +26,7 @@ struct OutputFile {
     std::uint64_t bytes_written = 0;
     bool committed = false;
     int handle = -1;
+    bool synced = false;  // the data is on the disk and the handle closed
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -42,8 +43,20 @@ Result<std::unique_ptr<OutputFile>> create_output_file(const std::filesystem::pa
 // Appends all of `data` to the file.
 MaybeError write_all(OutputFile& file, const void* data, std::uint64_t size);
 
-// Closes the file and gives it its final name under `policy`; returns that path.
+// Flushes the file's data to the disk and closes it. The slow half of saving a
+// file: it may run on the thread that wrote the data, apart from the commit.
+MaybeError sync_output_file(OutputFile& file);
+
+// Syncs the file if that has not been done, gives it its final name under
+// `policy` and syncs the folder, so that the name survives a power loss too;
+// returns the final path. A file whose folder cannot be synced is taken back.
 Result<std::filesystem::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy);
+
+// Everything of write_page_file but the commit: the temporary file for `name`
+// + ".jpg", written and synced.
+Result<std::unique_ptr<OutputFile>> prepare_page_file(const std::filesystem::path& folder,
+                                                      std::string_view name,
+                                                      const std::vector<std::uint8_t>& jpeg);
 
 // Writes one page's JPEG bytes as `name` + ".jpg"; nothing partial remains on
 // failure.
@@ -75,6 +88,7 @@ struct OutputSyscalls {
     int (*rename)(const char* oldpath, const char* newpath);
     int (*link)(const char* oldpath, const char* newpath);
     int (*unlink)(const char* path);
+    int (*fsync)(int fd);  // of the files and of their folder
 };
 
 // The calls in use; the defaults are the real ones.

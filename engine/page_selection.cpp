@@ -64,8 +64,8 @@ std::string quoted(std::string_view item) {
     return text;
 }
 
-tl::unexpected<ConvertError> invalid(std::string message) {
-    return fail(ErrorKind::InvalidPageSelection, std::move(message));
+ConvertError invalid(std::string message) {
+    return make_error(ErrorKind::InvalidPageSelection, std::move(message));
 }
 
 struct PageRange {
@@ -89,33 +89,11 @@ std::vector<std::int32_t> merge_ranges(std::vector<PageRange>& ranges) {
     return pages;
 }
 
-}  // namespace
-
-Result<std::vector<std::int32_t>> parse_page_selection(std::string_view text,
-                                                       std::int32_t page_count) {
-    if (page_count < 1) {
-        return fail(ErrorKind::NoPages, "The document has no pages.");
-    }
-    if (text.size() > kMaxSelectionBytes) {
-        return invalid("Page selection is too long.");
-    }
-    const std::string_view trimmed = trim_blanks(text);
-    if (trimmed.empty()) {
-        return invalid("Page selection is empty.");
-    }
-    if (is_keyword_all(trimmed)) {
-        std::vector<std::int32_t> all(static_cast<std::size_t>(page_count));
-        for (std::int32_t page = 1; page <= page_count; ++page) {
-            all[static_cast<std::size_t>(page - 1)] = page;
-        }
-        return all;
-    }
-
-    // Ranges are kept as ranges and expanded once at the end. Expanding every item
-    // costs up to a page count per item, and '1-, 1-, 1-, ...' checked against the
-    // window's 1,000,000 pages would then take most of a minute.
-    std::vector<PageRange> ranges;
-    std::string_view rest = trimmed;
+// The walk over the items. Without a page count only the text itself is judged:
+// an open range ends at its first page and no page is too high.
+MaybeError walk_items(std::string_view text, std::optional<std::int32_t> page_count,
+                      std::vector<PageRange>& ranges) {
+    std::string_view rest = text;
     while (true) {
         const std::size_t comma = rest.find(',');
         const std::string_view item = trim_blanks(rest.substr(0, comma));
@@ -141,7 +119,7 @@ Result<std::vector<std::int32_t>> parse_page_selection(std::string_view text,
             }
             first = *start;
             if (trim_blanks(after).empty()) {
-                last = page_count;
+                last = page_count.value_or(first);
             } else {
                 const auto end = parse_page_number(trim_blanks(after));
                 if (!end) {
@@ -158,20 +136,71 @@ Result<std::vector<std::int32_t>> parse_page_selection(std::string_view text,
             return invalid("Range " + quoted(item) + " is reversed; use " + std::to_string(last) +
                            "-" + std::to_string(first) + ".");
         }
-        if (last > page_count) {
+        if (page_count && last > *page_count) {
             return invalid("Page " + std::to_string(last) + " does not exist; the document has " +
-                           std::to_string(page_count) + (page_count == 1 ? " page." : " pages."));
+                           std::to_string(*page_count) + (*page_count == 1 ? " page." : " pages."));
         }
 
         ranges.push_back(PageRange{first, last});
 
         if (comma == std::string_view::npos) {
-            break;
+            return std::nullopt;
         }
         rest.remove_prefix(comma + 1);
     }
+}
 
+// The checks before the items; the trimmed text, or the problem.
+Result<std::string_view> trimmed_text(std::string_view text) {
+    if (text.size() > kMaxSelectionBytes) {
+        return tl::unexpected(invalid("Page selection is too long."));
+    }
+    const std::string_view trimmed = trim_blanks(text);
+    if (trimmed.empty()) {
+        return tl::unexpected(invalid("Page selection is empty."));
+    }
+    return trimmed;
+}
+
+}  // namespace
+
+Result<std::vector<std::int32_t>> parse_page_selection(std::string_view text,
+                                                       std::int32_t page_count) {
+    if (page_count < 1) {
+        return fail(ErrorKind::NoPages, "The document has no pages.");
+    }
+    const auto trimmed = trimmed_text(text);
+    if (!trimmed) {
+        return tl::unexpected(trimmed.error());
+    }
+    if (is_keyword_all(*trimmed)) {
+        std::vector<std::int32_t> all(static_cast<std::size_t>(page_count));
+        for (std::int32_t page = 1; page <= page_count; ++page) {
+            all[static_cast<std::size_t>(page - 1)] = page;
+        }
+        return all;
+    }
+
+    // Ranges are kept as ranges and expanded once at the end. Expanding every item
+    // costs up to a page count per item, and '1-, 1-, 1-, ...' checked against the
+    // window's 1,000,000 pages would then take most of a minute.
+    std::vector<PageRange> ranges;
+    if (auto problem = walk_items(*trimmed, page_count, ranges)) {
+        return tl::unexpected(std::move(*problem));
+    }
     return merge_ranges(ranges);
+}
+
+MaybeError check_page_selection_syntax(std::string_view text) {
+    const auto trimmed = trimmed_text(text);
+    if (!trimmed) {
+        return trimmed.error();
+    }
+    if (is_keyword_all(*trimmed)) {
+        return std::nullopt;
+    }
+    std::vector<PageRange> ranges;
+    return walk_items(*trimmed, std::nullopt, ranges);
 }
 
 }  // namespace bl

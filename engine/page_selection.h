@@ -14,4 +14,8 @@ namespace bl {
 Result<std::vector<std::int32_t>> parse_page_selection(std::string_view text,
                                                        std::int32_t page_count);
 
+// The problems a selection has whatever the document: every one that
+// parse_page_selection reports except a page beyond the end. Pure.
+MaybeError check_page_selection_syntax(std::string_view text);
+
 }  // namespace bl

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/secret.h"
 #include "engine/version.h"
 
 extern char** environ;
@@ -353,6 +354,7 @@ Result<OpenedDocument> open_in_helper(const InputFile& input, const ControlPage&
                                       std::string& password, bool forms,
                                       const ConvertLimits& limits, Deadline deadline,
                                       const CancellationToken* token) {
+    cap_password(password);
     const bool had_password = !password.empty();
     auto started = RenderHelper::start(&input, control, limits.max_helper_memory_bytes, deadline);
     if (!started) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/secret.h"
 #include "render/page_render.h"
 
 namespace bl {
@@ -74,6 +75,8 @@ std::unique_ptr<PdfDocument> load_pdf(std::unique_ptr<InputFile> file, std::stri
                                       std::int32_t max_pages, protocol::Opened& facts) {
     const ScopeExit wipe([&password] { secure_clear(password); });
     ensure_pdfium_initialized();
+    // PDFium spends minutes refusing a long password; no valid one is longer.
+    cap_password(password);
 
     auto pdf = std::make_unique<PdfDocument>();
     pdf->file = std::move(file);

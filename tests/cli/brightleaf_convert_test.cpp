@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/command_line.h"
 #include "tests/support/pdf_writer.h"
 
 namespace bl::test {
@@ -150,6 +151,8 @@ TEST_F(ConvertCommand, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
         std::string message;
     };
     const std::string doc = doc_.string();
+    write_file(work_ / "long-pw", std::string(cli::kMaxPasswordLine + 1, 'p') + "\n");
+    write_file(work_ / "nul-pw", std::string("pass\0word\n", 10));
     const Case cases[] = {
         {{"-o", "out"}, "PDF is required"},
         {{"-o", "out", "--dpi", "abc", doc}, "--dpi"},
@@ -168,6 +171,10 @@ TEST_F(ConvertCommand, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
         {{"-o", "out", "--password", "secret", doc}, "--password"},
         {{"-o", "out", "--password-file", "no-such-file", doc},
          "could not read the password file \"no-such-file\""},
+        {{"-o", "out", "--password-file", "long-pw", doc},
+         "the first line of the password file \"long-pw\" is longer than 4096 bytes"},
+        {{"-o", "out", "--password-file", "nul-pw", doc},
+         "The password cannot contain a NUL character."},
     };
     for (const Case& c : cases) {
         const Outcome result = convert(c.args);
@@ -228,10 +235,22 @@ TEST_F(ConvertCommand, PagesAndNamingTemplate) {
 }
 
 TEST_F(ConvertCommand, PageBeyondTheDocumentFailsThatFile) {
-    const Outcome result = convert({"-o", "out", "-p", "4", "doc.pdf"});
+    // Checked against the file's own page count, not taken for a usage error.
+    const Outcome result = convert({"-o", "out", "-p", "2-999999999", "doc.pdf"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(contains(result.err, "doc.pdf: Page 4 does not exist; the document has 3 pages."));
+    EXPECT_TRUE(
+        contains(result.err, "doc.pdf: Page 999999999 does not exist; the document has 3 pages."));
     EXPECT_TRUE(names_in(out_).empty());
+}
+
+TEST_F(ConvertCommand, AJobThatStopsEarlySaysWhatWasNotAttempted) {
+    // A folder where page 2 goes cannot be replaced, and a failed write ends the job.
+    fs::create_directory(out_ / "doc_page_0002.jpg");
+    const Outcome result = convert({"-o", "out", "-e", "replace", "doc.pdf"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(contains(result.out, "doc.pdf: 1 of 3 pages written to " +
+                                         fs::absolute(out_).string() +
+                                         "; 1 failed; 1 not attempted."));
 }
 
 TEST_F(ConvertCommand, AskRefusesATakenNameAndTouchesNothing) {
@@ -332,8 +351,10 @@ TEST_F(ConvertCommand, JsonCarriesTheWholeResult) {
                           "o[0]['result']['page_results'][0]['render_ms'] >= 0, "
                           "o[0]['zip']['created'], o[0]['zip']['path'].endswith('/doc.zip'), "
                           "o[1]['result']['error']['kind'], o[1]['result']['error']['message'], "
-                          "o[1]['zip']['attempted']"),
-              "2 3 [1, 2, 3] 1275 True True True 3 The input file does not exist. False\n");
+                          "o[1]['zip']['attempted'], o[0]['result']['document']['page_count'], "
+                          "o[1]['result']['document'], 'encrypted' in o[1]['result']"),
+              "2 3 [1, 2, 3] 1275 True True True 3 The input file does not exist. False 3 None "
+              "False\n");
 }
 
 TEST_F(ConvertCommand, JsonStaysValidForNamesThatAreNotUtf8) {
@@ -360,6 +381,16 @@ TEST_F(ConvertCommand, PasswordFromStandardInputOrFile) {
     EXPECT_EQ(wrong.status, 1);
     EXPECT_TRUE(contains(wrong.err, "locked.pdf: The password is incorrect."));
     EXPECT_TRUE(names_in(out_).empty());
+    // The JSON states only what is known of a file that did not open.
+    for (const char* mode : {"--info", "--zip"}) {
+        const Outcome json =
+            convert({"--json", mode, "-o", "out", "--password-stdin", "locked.pdf"}, "wrong\n");
+        EXPECT_EQ(python_json(json.out,
+                              "[(r['document'], r['encrypted']) for r in "
+                              "[o[0].get('result', o[0])]]"),
+                  "[(None, True)]\n")
+            << mode;
+    }
 
     // Only the first line counts, without its line end (LF or CR LF).
     const Outcome right =
@@ -373,6 +404,12 @@ TEST_F(ConvertCommand, PasswordFromStandardInputOrFile) {
     const Outcome info = convert({"--info", "--password-file", "pw.txt", "locked.pdf"});
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_TRUE(contains(info.out, "Encryption: yes, security handler revision 6"));
+
+    // A line of 4096 bytes is the longest taken (a file without a password
+    // ignores it).
+    write_file(work_ / "pw-4096", std::string(cli::kMaxPasswordLine, 'p') + "\r\nmore");
+    const Outcome longest = convert({"--info", "--password-file", "pw-4096", "doc.pdf"});
+    EXPECT_EQ(longest.status, 0) << longest.err;
 }
 
 TEST_F(ConvertCommand, MissingFileFailsButTheOthersAreConverted) {

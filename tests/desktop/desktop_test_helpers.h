@@ -256,6 +256,8 @@ class PageGate {
             }
         };
         auto& hooks = bl::detail::driver_hooks();
+        // With one helper, "page N waits" means every page before it is done.
+        hooks.render_helpers = 1;
         if (stage == Stage::Render) {
             hooks.before_render = hook;
         } else {
@@ -270,6 +272,7 @@ class PageGate {
         open();
         bl::detail::driver_hooks().before_render = nullptr;
         bl::detail::driver_hooks().before_encode = nullptr;
+        bl::detail::driver_hooks().render_helpers = 0;
     }
 
     // Whether the worker arrived at the gate within the time.

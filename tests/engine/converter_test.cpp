@@ -179,6 +179,12 @@ const ValidationCase kValidationCases[] = {
          r.output_folder = "/nonexistent/folder";
      },
      ErrorKind::InvalidNamingTemplate, "The naming template must include {page_number}."},
+    {"nul in password before folder",
+     [](ConvertRequest& r) {
+         r.password = std::string("sec\0ret", 7);
+         r.output_folder = "/nonexistent/folder";
+     },
+     ErrorKind::InvalidSettings, "The password cannot contain a NUL character."},
     {"missing folder", [](ConvertRequest& r) { r.output_folder = "/nonexistent/folder"; },
      ErrorKind::OutputFolderUnavailable, "The output folder does not exist."},
     {"no folder", [](ConvertRequest& r) { r.output_folder.clear(); },
@@ -487,6 +493,12 @@ TEST_P(AnyHelpersTest, DiskFullOnPageTwoStopsTheJobAndKeepsPageOne) {
         }
         return fd;
     };
+    calls.close = [](int fd) {
+        // Descriptor numbers are reused by the files of other pages.
+        int expected = fd;
+        g_full_fd.compare_exchange_strong(expected, -1);
+        return ::close(fd);
+    };
     calls.write = [](int fd, const void* data, unsigned long size) -> long {
         if (fd == g_full_fd) {
             errno = ENOSPC;
@@ -589,17 +601,27 @@ TEST_F(ConvertTest, JobPixelLimitCountsEverySelectedPage) {
                  "fewer pages or lower the DPI.");
 }
 
-TEST_F(ConvertTest, PagesThatWouldShareAFileNameAreRefused) {
-    // The stem fills the name's length limit, so every page's number is cut off.
-    const std::string stem(250, 'a');
+TEST_F(ConvertTest, LongNamesKeepTheirPageNumbers) {
+    // A 250-byte input name: its stem gives way so that every page keeps its number.
+    const std::string stem(246, 'a');
     ConvertRequest req = request(test::simple_pdf(3), stem + ".pdf");
     req.naming_template = kDefaultNamingTemplate;
-    req.existing_files = ExistingFilePolicy::Replace;
     const ConvertResult result = run(std::move(req));
-    expect_error(result.error, ErrorKind::InvalidNamingTemplate,
-                 "Pages 1 and 2 would both be saved as \"" + std::string(200, 'a') +
+    EXPECT_FALSE(result.error.has_value()) << result.error->message;
+    EXPECT_EQ(names_in(out_), (std::set<std::string>{stem.substr(0, 190) + "_page_0001.jpg",
+                                                     stem.substr(0, 190) + "_page_0002.jpg",
+                                                     stem.substr(0, 190) + "_page_0003.jpg"}));
+
+    // A template too long on its own is still cut at the end, and pages whose
+    // names then collide are refused before anything is written.
+    fs::remove_all(out_);
+    req = request(test::simple_pdf(3));
+    req.naming_template = std::string(200, 'b') + "{page_number}";
+    const ConvertResult refused = run(std::move(req));
+    expect_error(refused.error, ErrorKind::InvalidNamingTemplate,
+                 "Pages 1 and 2 would both be saved as \"" + std::string(200, 'b') +
                      ".jpg\". Change the naming template or use a shorter file name.");
-    EXPECT_TRUE(result.page_results.empty());
+    EXPECT_TRUE(refused.page_results.empty());
     EXPECT_TRUE(names_in(out_).empty());
 }
 

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,10 +42,12 @@ struct Fakes {
     int open_flags = 0;
     unsigned open_mode = 0;
     std::vector<unsigned long> write_sizes = {};
+    std::vector<std::string> trace = {};  // the calls made, in order
 } g;
 
 // Whether the call fails now; sets errno when it does.
 bool fails(const char* call) {
+    g.trace.emplace_back(call);
     if (g.failing != call) {
         return false;
     }
@@ -74,17 +77,26 @@ void install_fakes() {
     calls.renameat2 = [](int from_dir, const char* from, int to_dir, const char* to,
                          unsigned flags) {
         ++g.renameat2_calls;
+        if (fails("renameat2")) {
+            return -1;
+        }
         if (g.refused != 0) {
             errno = g.refused;
             return -1;
         }
-        return fails("renameat2") ? -1 : ::renameat2(from_dir, from, to_dir, to, flags);
+        return ::renameat2(from_dir, from, to_dir, to, flags);
     };
     calls.link = [](const char* from, const char* to) {
         ++g.link_calls;
         return fails("link") ? -1 : ::link(from, to);
     };
     calls.unlink = [](const char* path) { return fails("unlink") ? -1 : ::unlink(path); };
+    // Files and their folder are synced through the same call; they fail apart.
+    calls.fsync = [](int fd) {
+        struct stat status {};
+        ::fstat(fd, &status);
+        return fails(S_ISDIR(status.st_mode) ? "fsync-folder" : "fsync") ? -1 : ::fsync(fd);
+    };
 }
 
 Result<fs::path> write_page(const fs::path& folder, ExistingFilePolicy policy,
@@ -246,9 +258,11 @@ TEST_F(OutputFileTest, MapsEachErrorOfEachCallAndLeavesNothingBehind) {
     // The failing call, the verb its unlisted errors name, the policy that
     // reaches it, and how renameat2 answers first.
     const std::tuple<std::string, std::string, ExistingFilePolicy, int> calls[] = {
-        {"open", "create", KeepBoth, 0},    {"write", "write", KeepBoth, 0},
-        {"close", "write", KeepBoth, 0},    {"rename", "save", Replace, 0},
-        {"renameat2", "save", KeepBoth, 0}, {"link", "save", KeepBoth, EINVAL},
+        {"open", "create", KeepBoth, 0},      {"write", "write", KeepBoth, 0},
+        {"fsync", "write", KeepBoth, 0},      {"close", "write", KeepBoth, 0},
+        {"rename", "save", Replace, 0},       {"renameat2", "save", KeepBoth, 0},
+        {"link", "save", KeepBoth, EINVAL},   {"fsync-folder", "save", KeepBoth, 0},
+        {"fsync-folder", "save", Replace, 0},
     };
     const std::string gone = "The output folder no longer exists.";
     const std::string denied = "Permission denied while writing to the output folder.";
@@ -278,6 +292,33 @@ TEST_F(OutputFileTest, MapsEachErrorOfEachCallAndLeavesNothingBehind) {
             EXPECT_EQ(names_in(folder.path()), Names{}) << call << " " << error;
         }
     }
+}
+
+TEST_F(OutputFileTest, SyncsTheDataBeforeTheRenameAndTheFolderAfterIt) {
+    const std::vector<std::string> prepared = {"open", "write", "fsync", "close"};
+    const std::tuple<ExistingFilePolicy, int, std::vector<std::string>> cases[] = {
+        {Ask, 0, {"renameat2", "fsync-folder"}},
+        {Replace, 0, {"rename", "fsync-folder"}},
+        {KeepBoth, EINVAL, {"renameat2", "link", "unlink", "fsync-folder"}},
+    };
+    for (const auto& [policy, refused, committed] : cases) {
+        g = Fakes{};
+        g.refused = refused;
+        const TempDir folder;
+        // The two stages apart, as the pipeline runs them: the data is synced
+        // once, before the commit.
+        auto file = prepare_page_file(folder.path(), "p", {'x'});
+        ASSERT_TRUE(file) << file.error().message;
+        EXPECT_EQ(g.trace, prepared);
+        ASSERT_TRUE(commit_output_file(**file, policy));
+        std::vector<std::string> expected = prepared;
+        expected.insert(expected.end(), committed.begin(), committed.end());
+        EXPECT_EQ(g.trace, expected) << static_cast<int>(policy);
+        EXPECT_EQ(names_in(folder.path()), Names{"p.jpg"});
+    }
+    // A file system that cannot sync folders at all still saves.
+    g = Fakes{"fsync-folder", EINVAL};
+    EXPECT_EQ(write_page(dir.path(), Ask).value_or(""), dir / "p.jpg");
 }
 
 TEST_F(OutputFileTest, ALinkLeftOverByTheFallbackIsUndone) {

@@ -329,6 +329,23 @@ INSTANTIATE_TEST_SUITE_P(Handlers, PasswordTest,
                                            Encryption{"AES_256", 256, true, 6}),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
+TEST(OpenPdf, PasswordsCountOnlyUpToTheir127thByte) {
+    TempDir dir;
+    test::write_file(dir / "plain.pdf", test::simple_pdf(1));
+    // 127 bytes, the last character two of them.
+    const std::string password = std::string(125, 'p') + "\xC3\xA9";
+    ASSERT_TRUE(
+        test::qpdf_encrypt(dir / "plain.pdf", dir / "locked.pdf", password, "owner", 256, true));
+    // What follows byte 127 is never looked at, however long; a character across
+    // that byte goes whole.
+    EXPECT_TRUE(inspect(dir / "locked.pdf", password + std::string(1 << 20, 'x')).has_value());
+    expect_error(inspect(dir / "locked.pdf", std::string(126, 'p') + "\xC3\xA9"),
+                 ErrorKind::WrongPassword, "The password is incorrect.");
+    // A NUL byte would end the password early; it is refused, not cut.
+    expect_error(inspect(dir / "locked.pdf", password + std::string(1, '\0')),
+                 ErrorKind::InvalidSettings, "The password cannot contain a NUL character.");
+}
+
 TEST(OpenPdf, PasswordIsWipedWhenTheInputChecksFail) {
     TempDir dir;
     std::string password(40, 's');

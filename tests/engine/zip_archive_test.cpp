@@ -523,6 +523,15 @@ TEST_F(ZipArchiveTest, WriteFailuresAndExceptionsBecomeErrorsAndLeaveNothing) {
         return -1;
     };
     EXPECT_EQ(error_of(zip(entries)), make_error(ErrorKind::DiskFull, "The output drive is full."));
+    // The archive is synced before it takes its name; a failed sync saves nothing.
+    detail::reset_output_syscalls();
+    detail::output_syscalls().fsync = [](int) -> int {
+        errno = EIO;
+        return -1;
+    };
+    EXPECT_EQ(
+        error_of(zip(entries)),
+        make_error(ErrorKind::WriteFailed, "Could not write the output file (system error 5)."));
     detail::reset_output_syscalls();
 
     detail::zip_input_hooks().open = [](const fs::path&) -> int { throw std::bad_alloc(); };

@@ -1,0 +1,30 @@
+// Keeping document passwords bounded and out of reach: the longest password a
+// PDF can use, the one byte no password may hold, and no core dumps that could
+// carry a copy.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "engine/convert_types.h"
+
+namespace bl {
+
+// AES-256 (PDF 2.0) uses the first 127 bytes of a password, the older handlers
+// only the first 32, so nothing longer ever opens more.
+inline constexpr std::size_t kMaxPasswordBytes = 127;
+
+// Cuts `password` to at most kMaxPasswordBytes, never inside a UTF-8 character,
+// and zeroes the bytes it cuts off.
+void cap_password(std::string& password);
+
+// Passwords reach PDFium as C strings, where a NUL byte would silently end
+// them early; such a password is refused instead.
+MaybeError check_password(std::string_view password);
+
+// Turns core dumps off for the whole process (not dumpable, core size limit 0),
+// so that no dump carries a password. Returns false if either step failed.
+bool disable_core_dumps();
+
+}  // namespace bl
