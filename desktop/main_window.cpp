@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -32,6 +33,7 @@
 
 #include "desktop/app_identity.h"
 #include "desktop/desktop_integration.h"
+#include "desktop/focus_style.h"
 
 namespace bl::desktop {
 
@@ -106,9 +108,23 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     // The first thing a new user does; and the focus starts outside the table,
     // where Delete would remove a row.
     addButton_->setFocus();
-    // Draw the focus from the start, not only after the first Tab: a keyboard
-    // user must see where it is.
-    setAttribute(Qt::WA_KeyboardFocusChange);
+    // Where the platform style draws no focus, this one does.
+    auto* focusStyle = new FocusStyle();
+    focusStyle->setParent(this);
+    queueView_->setStyle(focusStyle);
+    convertButton_->setStyle(focusStyle);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    // Qt marks the focus only after the first Tab; someone who works with the
+    // keyboard must see where it is from the moment the window is active.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        setAttribute(Qt::WA_KeyboardFocusChange);
+        if (QWidget* focused = focusWidget()) {
+            focused->update();
+        }
+    }
+    QMainWindow::changeEvent(event);
 }
 
 MainWindow::~MainWindow() {

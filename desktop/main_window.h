@@ -17,6 +17,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QDragEnterEvent;
 class QDropEvent;
+class QEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -80,6 +81,7 @@ class MainWindow : public QMainWindow {
     void startConversion();
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;

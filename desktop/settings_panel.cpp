@@ -94,6 +94,8 @@ QWidget* MainWindow::buildSettingsPanel(QWidget* parent) {
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Only the controls inside take the focus; the area scrolls to them.
+    scroll->setFocusPolicy(Qt::NoFocus);
 
     auto* content = new QWidget(scroll);
     content->setObjectName(QStringLiteral("settingsPanel"));

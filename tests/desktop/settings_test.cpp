@@ -3,12 +3,14 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -251,6 +253,43 @@ class SettingsTest : public QObject {
         restored.applySettings(MainWindow::loadSettings(*settings));
         QCOMPARE(panel(restored), before);
         QCOMPARE(widget<QLineEdit>(restored, "outputFolderEdit")->toolTip(), qpath(folder));
+    }
+
+    void windowPlaceIsRestoredOnScreen_data() {
+        QTest::addColumn<QPoint>("shift");  // from the screen's top left corner
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("on the screen") << QPoint(30, 40) << true;
+        // Saved on a screen that has gone since, far to the right and below.
+        QTest::newRow("off the screen") << QPoint(9000, 7000) << false;
+    }
+
+    void windowPlaceIsRestoredOnScreen() {
+        QFETCH(QPoint, shift);
+        QFETCH(bool, kept);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect place(screen.topLeft() + shift, QSize(1000, 700));
+        const auto settings = store();
+        {
+            MainWindow window;
+            window.setGeometry(place);
+            QVERIFY(shown(window));
+            MainWindow::saveSettings(*settings, window.settingsToSave());
+        }
+        MainWindow restored;
+        restored.applySettings(MainWindow::loadSettings(*settings));
+        QVERIFY(shown(restored));
+        QCOMPARE(restored.size(), place.size());
+        if (kept) {
+            QCOMPARE(restored.geometry(), place);
+        } else {
+            // Its title bar can be reached again.
+            QVERIFY2(screen.contains(restored.frameGeometry().topLeft()),
+                     qPrintable(QStringLiteral("%1,%2 outside %3x%4")
+                                    .arg(restored.x())
+                                    .arg(restored.y())
+                                    .arg(screen.width())
+                                    .arg(screen.height())));
+        }
     }
 
     void rememberedFolderRule() {
