@@ -8,7 +8,7 @@
 namespace bl::desktop {
 
 // The name of the installed desktop entry, without ".desktop".
-inline constexpr char kDesktopEntryName[] = "brightleaf";
+inline constexpr char kDesktopEntryName[] = "org.brightleaf.Brightleaf";
 
 // Sets the names, version, desktop entry and window icon on the application
 // object. Call it before any window or settings object exists: the names decide

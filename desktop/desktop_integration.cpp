@@ -74,11 +74,11 @@ void DesktopIntegration::notify(const QString& title, const QString& body) {
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    // Application name, no notification to replace, icon, title, body, no
-    // actions, the desktop entry for the notification server, its default
-    // expiry.
-    call << QStringLiteral("Brightleaf") << 0u << desktopEntry() << title << body << QStringList()
-         << QVariantMap{{QStringLiteral("desktop-entry"), desktopEntry()}} << -1;
+    // Application name, no notification to replace, the icon's name in the
+    // icon theme, title, body, no actions, the desktop entry for the
+    // notification server, its default expiry.
+    call << QStringLiteral("Brightleaf") << 0u << QStringLiteral("brightleaf") << title << body
+         << QStringList() << QVariantMap{{QStringLiteral("desktop-entry"), desktopEntry()}} << -1;
     // Sent without waiting: a missing notification server must not hold up the
     // window.
     call.setAutoStartService(true);

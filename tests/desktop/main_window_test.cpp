@@ -243,7 +243,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(QGuiApplication::applicationDisplayName(), "Brightleaf");
         QCOMPARE(QCoreApplication::organizationName(), "Brightleaf");
         QCOMPARE(QCoreApplication::applicationVersion(), "0.1.0");
-        QCOMPARE(QGuiApplication::desktopFileName(), "brightleaf");
+        QCOMPARE(QGuiApplication::desktopFileName(), "org.brightleaf.Brightleaf");
         QVERIFY(!QGuiApplication::windowIcon().isNull());
         // A display name set explicitly is appended to every window title by the
         // window system integration; left unset, it follows the application name.
