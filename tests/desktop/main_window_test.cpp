@@ -322,17 +322,6 @@ class MainWindowTest : public QObject {
         }
         QCOMPARE(unmarked.join(", "), QString());
     }
-
-    void selectedPagesEnablesTheField() {
-        MainWindow window;
-        QVERIFY(shown(window));
-        auto* field = widget<QLineEdit>(window, "pagesEdit");
-        QVERIFY(!field->isEnabled());
-        widget<QRadioButton>(window, "selectedPagesRadio")->click();
-        QVERIFY(field->isEnabled());
-        widget<QRadioButton>(window, "allPagesRadio")->click();
-        QVERIFY(!field->isEnabled());
-    }
 };
 
 }  // namespace bl::desktop
