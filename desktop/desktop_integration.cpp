@@ -57,8 +57,11 @@ void DesktopIntegration::sendLauncherUpdate(double fraction, bool visible) {
     if (!connected_) {
         return;
     }
+    // An object path allows letters, digits and underscores only.
+    QString object = desktopEntry();
+    object.replace(QLatin1Char('.'), QLatin1Char('_'));
     QDBusMessage update = QDBusMessage::createSignal(
-        QStringLiteral("/com/canonical/unity/launcherentry/") + desktopEntry(),
+        QStringLiteral("/com/canonical/unity/launcherentry/") + object,
         QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"));
     update << QStringLiteral("application://%1.desktop").arg(desktopEntry())
            << QVariantMap{{QStringLiteral("progress"), fraction},
