@@ -148,6 +148,11 @@ QString JobQueueModel::statusText(const Job& job) const {
         case JobState::Failed:
             return tr("Failed: %1").arg(job.message);
         case JobState::Cancelled:
+            // The pages written before the cancel stay on disk; say so.
+            if (job.pagesDone > 0) {
+                return tr("Cancelled \u2014 %1 of %2 pages saved")
+                    .arg(QString::number(job.pagesDone), QString::number(job.pagesTotal));
+            }
             return tr("Cancelled");
         case JobState::Skipped:
             return tr("Skipped");

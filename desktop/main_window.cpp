@@ -3,8 +3,10 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -16,16 +18,22 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSizePolicy>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+#include "desktop/app_identity.h"
+#include "desktop/desktop_integration.h"
+#include "desktop/focus_style.h"
 
 namespace bl::desktop {
 
@@ -47,8 +55,10 @@ void keepMnemonic(QAbstractButton* button) {
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(tr("Brightleaf \u2014 PDF to JPG"));
+    setWindowIcon(applicationIcon());
     setAcceptDrops(true);
     setMinimumSize(960, 620);
+    integration_ = new DesktopIntegration(this);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -95,6 +105,26 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     applySettings(loadSettings());
     updateControls();
+    // The first thing a new user does; and the focus starts outside the table,
+    // where Delete would remove a row.
+    addButton_->setFocus();
+    // Where the platform style draws no focus, this one does.
+    auto* focusStyle = new FocusStyle();
+    focusStyle->setParent(this);
+    queueView_->setStyle(focusStyle);
+    convertButton_->setStyle(focusStyle);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    // Qt marks the focus only after the first Tab; someone who works with the
+    // keyboard must see where it is from the moment the window is active.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        setAttribute(Qt::WA_KeyboardFocusChange);
+        if (QWidget* focused = focusWidget()) {
+            focused->update();
+        }
+    }
+    QMainWindow::changeEvent(event);
 }
 
 MainWindow::~MainWindow() {
@@ -126,11 +156,23 @@ QWidget* MainWindow::buildFilesPanel(QWidget* parent) {
     queueView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     queueView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     queueView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab moves between the window's controls, never from cell to cell: inside
+    // the table it would trap the focus and drag the selection along.
+    queueView_->setTabKeyNavigation(false);
+    queueView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(queueView_, &QWidget::customContextMenuRequested, this, &MainWindow::showQueueMenu);
     queueView_->verticalHeader()->hide();
     queueView_->horizontalHeader()->setSectionResizeMode(JobQueueModel::FileColumn,
                                                          QHeaderView::Stretch);
     queueView_->horizontalHeader()->setSectionResizeMode(JobQueueModel::StatusColumn,
                                                          QHeaderView::Stretch);
+    // The counts are short; their room goes to the file names and the status.
+    queueView_->horizontalHeader()->setSectionResizeMode(JobQueueModel::PagesColumn,
+                                                         QHeaderView::ResizeToContents);
+    queueView_->horizontalHeader()->setSectionResizeMode(JobQueueModel::SizeColumn,
+                                                         QHeaderView::ResizeToContents);
+    // One line per file; a long status is elided, and its tool tip has it all.
+    queueView_->setWordWrap(false);
     queueView_->setAccessibleName(tr("File queue"));
     queueView_->setAccessibleDescription(
         tr("PDF files to convert, with page count, size and status"));
@@ -180,6 +222,11 @@ QWidget* MainWindow::buildStatusRow(QWidget* parent) {
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->setAccessibleName(tr("Conversion progress"));
     progressBar_->hide();
+    // The bar's room is kept while it is hidden, so that the panels above do
+    // not jump when a run starts and ends.
+    QSizePolicy barPolicy = progressBar_->sizePolicy();
+    barPolicy.setRetainSizeWhenHidden(true);
+    progressBar_->setSizePolicy(barPolicy);
     column->addWidget(progressBar_);
     layout->addLayout(column, 1);
 
@@ -356,14 +403,75 @@ void MainWindow::openFirstOutputOfSelection() {
     if (job == nullptr || job->outputFiles.isEmpty()) {
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(job->outputFiles.first()));
+    const QString image = job->outputFiles.first();
+    openWithDesktop(image, QFileInfo(image).absolutePath());
+}
+
+void MainWindow::showQueueMenu(const QPoint& position) {
+    const QModelIndex index = queueView_->indexAt(position);
+    if (!index.isValid()) {
+        return;
+    }
+    // The menu acts on the row under the pointer, as in a file manager.
+    if (!queueView_->selectionModel()->isRowSelected(index.row(), QModelIndex())) {
+        queueView_->selectionModel()->select(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    const QList<quint64> ids = selectedJobIds();
+    const Job* job = ids.isEmpty() ? nullptr : controller_.model()->job(ids.first());
+    if (job == nullptr) {
+        return;
+    }
+    const QString image = job->outputFiles.isEmpty() ? QString() : job->outputFiles.first();
+    // Before a run the folder worth showing is the PDF's own.
+    const QString folder = QFileInfo(image.isEmpty() ? job->path : image).absolutePath();
+
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("queueMenu"));
+    QAction* openImage = menu.addAction(tr("Open first image"));
+    openImage->setEnabled(!image.isEmpty());
+    connect(openImage, &QAction::triggered, this,
+            [this, image, folder] { openWithDesktop(image, folder); });
+    QAction* showFolder = menu.addAction(tr("Show in folder"));
+    connect(showFolder, &QAction::triggered, this,
+            [this, folder] { openWithDesktop(folder, folder); });
+    menu.addSeparator();
+    QAction* remove = menu.addAction(tr("Remove"));
+    connect(remove, &QAction::triggered, this, &MainWindow::removeSelectedJobs);
+    menu.exec(queueView_->viewport()->mapToGlobal(position));
 }
 
 void MainWindow::openOutputFolder() {
     const QString folder = outputFolderEdit_->text();
     if (!folder.isEmpty()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        openWithDesktop(folder, folder);
     }
+}
+
+void MainWindow::openWithDesktop(const QString& path, const QString& folder) {
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        return;
+    }
+    QMessageBox::warning(
+        this, tr("Cannot open"),
+        path == folder
+            ? tr("No application is set up to open the folder \u201C%1\u201D. Open it in "
+                 "your file manager.")
+                  .arg(QDir::toNativeSeparators(folder))
+            : tr("No application is set up to open \u201C%1\u201D. It is in the folder "
+                 "\u201C%2\u201D.")
+                  .arg(QFileInfo(path).fileName(), QDir::toNativeSeparators(folder)),
+        QMessageBox::Ok);
+}
+
+void MainWindow::bringToFront() {
+    if (isMinimized()) {
+        showNormal();
+    } else {
+        show();
+    }
+    raise();
+    activateWindow();
 }
 
 }  // namespace bl::desktop

@@ -2,6 +2,7 @@
 // the status row.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -16,6 +17,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QDragEnterEvent;
 class QDropEvent;
+class QEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -26,8 +28,11 @@ class QRadioButton;
 class QSettings;
 class QSpinBox;
 class QTableView;
+class QPoint;
 
 namespace bl::desktop {
+
+class DesktopIntegration;
 
 // What the settings store keeps: the options of a run and the state of the panel
 // around them.
@@ -35,6 +40,8 @@ struct SavedSettings : ConversionSettings {
     int presetIndex = 2;
     bool rememberFolder = false;
     bool advancedExpanded = false;
+    // The window's size and position as Qt records them; empty until saved once.
+    QByteArray geometry;
 };
 
 class MainWindow : public QMainWindow {
@@ -66,11 +73,15 @@ class MainWindow : public QMainWindow {
     // The sentence the status line shows after a run.
     static QString summaryText(const RunSummary& summary);
 
+    // Shows the window in front of the others, as a second start asks.
+    void bringToFront();
+
   public slots:
     void addFilesDialog();
     void startConversion();
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -100,6 +111,8 @@ class MainWindow : public QMainWindow {
     void handlePasswordRequired(qulonglong id, const QString& fileName, bool previousAttemptWrong);
     void handleExistingFilesFound(qulonglong id, const QString& message);
     void handleRunFinished(const bl::desktop::RunSummary& summary);
+    // The whole run's progress in the title and on the launcher entry.
+    void showRunProgress(int pagesDone, int pagesTotal);
     void askForPassword(quint64 id, const QString& fileName, bool previousAttemptWrong);
     void askAboutExistingFiles(quint64 id, const QString& message);
     void cancelConversion();
@@ -109,6 +122,10 @@ class MainWindow : public QMainWindow {
     QList<quint64> selectedJobIds() const;
     void removeSelectedJobs();
     void openFirstOutputOfSelection();
+    void showQueueMenu(const QPoint& position);
+    // Opens a file or folder with the desktop's default application; says so,
+    // naming the folder, when nothing answers.
+    void openWithDesktop(const QString& path, const QString& folder);
 
     void setHint(QLabel* hint, const QString& text, bool problem);
     void refreshBackgroundButton();
@@ -119,6 +136,10 @@ class MainWindow : public QMainWindow {
     static QStringList pdfPaths(const QMimeData* mime);
 
     ConversionController controller_;
+    DesktopIntegration* integration_ = nullptr;
+    // Where the run is: the file being converted and how many the run has.
+    int runFileIndex_ = 0;
+    int runFileCount_ = 0;
 
     bl::Rgb backgroundColour_;
     bool pageSelectionValid_ = true;

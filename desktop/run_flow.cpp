@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,7 @@
 
 #include <algorithm>
 
+#include "desktop/desktop_integration.h"
 #include "engine/pixel_size.h"
 #include "engine/secret.h"
 #include "engine/version.h"
@@ -70,8 +73,16 @@ QString MainWindow::summaryText(const RunSummary& summary) {
         parts.append(tr("%1 skipped").arg(summary.skipped));
     }
 
-    QString text = parts.isEmpty() ? tr("Nothing was converted.")
-                                   : parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+    QString text;
+    if (!parts.isEmpty()) {
+        text = parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+    } else if (summary.imagesSaved > 0) {
+        // A file stopped part-way is not counted as converted, yet its images
+        // are there: "nothing was converted" would deny them.
+        text = tr("No file was finished.");
+    } else {
+        text = tr("Nothing was converted.");
+    }
     text += QLatin1Char(' ');
     text += summary.imagesSaved == 1 ? tr("1 image saved.")
                                      : tr("%1 images saved.").arg(summary.imagesSaved);
@@ -102,16 +113,31 @@ QString MainWindow::jobFileName(quint64 id) const {
 }
 
 void MainWindow::handleRunStarted(int fileCount) {
+    runFileIndex_ = 0;
+    runFileCount_ = fileCount;
     setSettingsEnabled(false);
     progressBar_->setRange(0, 0);
     progressBar_->show();
     statusLabel_->setText(fileCount == 1 ? tr("Starting 1 file\u2026")
                                          : tr("Starting %1 files\u2026").arg(fileCount));
+    showRunProgress(0, 0);
     updateControls();
 }
 
+void MainWindow::showRunProgress(int pagesDone, int pagesTotal) {
+    const double fileShare = pagesTotal > 0 ? static_cast<double>(pagesDone) / pagesTotal : 0.0;
+    const double fraction =
+        runFileCount_ > 0 ? std::clamp((runFileIndex_ + fileShare) / runFileCount_, 0.0, 1.0) : 0.0;
+    const int percent = static_cast<int>(fraction * 100.0);
+    setWindowTitle(tr("%1% \u2014 Brightleaf \u2014 PDF to JPG").arg(percent));
+    integration_->setProgress(fraction);
+}
+
 void MainWindow::handleJobStarted(qulonglong id, int fileIndex, int fileCount) {
+    runFileIndex_ = fileIndex;
+    runFileCount_ = fileCount;
     progressBar_->setRange(0, 0);
+    showRunProgress(0, 0);
     // A cancel asked for stays on screen until the run has ended.
     if (controller_.isCancelling()) {
         return;
@@ -124,12 +150,15 @@ void MainWindow::handleJobStarted(qulonglong id, int fileIndex, int fileCount) {
 void MainWindow::handleJobProgress(qulonglong id, int pagesDone, int pagesTotal) {
     progressBar_->setRange(0, std::max(pagesTotal, 1));
     progressBar_->setValue(pagesDone);
+    showRunProgress(pagesDone, pagesTotal);
     if (controller_.isCancelling()) {
         return;
     }
-    statusLabel_->setText(
-        tr("Converting %1 \u2014 page %2 of %3")
-            .arg(jobFileName(id), QString::number(pagesDone), QString::number(pagesTotal)));
+    // Which file of the run this is stays in view for the whole run.
+    statusLabel_->setText(tr("Converting %1 (file %2 of %3) \u2014 page %4 of %5")
+                              .arg(jobFileName(id), QString::number(runFileIndex_ + 1),
+                                   QString::number(runFileCount_), QString::number(pagesDone),
+                                   QString::number(pagesTotal)));
 }
 
 void MainWindow::handlePasswordRequired(qulonglong id, const QString& fileName,
@@ -224,6 +253,8 @@ void MainWindow::cancelConversion() {
 
 void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
     progressBar_->hide();
+    setWindowTitle(tr("Brightleaf \u2014 PDF to JPG"));
+    integration_->clearProgress();
     setSettingsEnabled(true);
     // The checks were held back during the run; the queue may have changed since.
     checkPageSelection();
@@ -235,11 +266,16 @@ void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
     updateControls();
     // The summary stays until the next change of the settings or the queue.
     statusLabel_->setText(text);
+    // Someone who looked away learns that the run is over without coming back.
+    if (!isActiveWindow()) {
+        integration_->notify(summary.stopped ? tr("Conversion stopped") : tr("Conversion finished"),
+                             text);
+    }
 }
 
 void MainWindow::showAbout() {
     const bl::VersionInfo versions = bl::version_info();
-    const QString text =
+    QString text =
         tr("<p><b>Brightleaf</b> %1<br>This is a preview build, not for production use.</p>"
            "<p>Brightleaf converts PDF pages to JPG images on this computer. Your files are not "
            "uploaded.</p>"
@@ -250,13 +286,31 @@ void MainWindow::showAbout() {
            "other versions.</p>"
            "<p>Portions of this software are copyright \u00A9 The FreeType Project "
            "(www.freetype.org). All rights reserved.</p>"
-           "<p>This software is based in part on the work of the Independent JPEG Group.</p>"
-           "<p>The full licence texts are in the \u201Clicenses\u201D folder next to the "
-           "application.</p>")
+           "<p>This software is based in part on the work of the Independent JPEG Group.</p>")
             .arg(QString::fromStdString(versions.application).toHtmlEscaped(),
                  QString::fromStdString(versions.pdfium).toHtmlEscaped(),
                  QString::fromStdString(versions.libjpeg_turbo).toHtmlEscaped(),
                  QString::fromLatin1(qVersion()).toHtmlEscaped());
+
+    // Installed from the package, the programs live in /usr/bin and the licence
+    // texts in the package's copyright file.
+    const QString packagedCopyright = QStringLiteral("/usr/share/doc/brightleaf/copyright");
+    const bool besideTheProgram =
+        QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/licenses")).isDir();
+    const bool packaged = !besideTheProgram && QFileInfo::exists(packagedCopyright);
+    QStringList paragraphs{
+        packaged ? tr("The full licence texts are in %1.").arg(packagedCopyright.toHtmlEscaped())
+                 : tr("The full licence texts are in the \u201Clicenses\u201D folder next to "
+                      "the application.")};
+    // Facts about the running program go below, one paragraph each.
+    paragraphs << tr("PDF files are opened and drawn by up to %n sandboxed helper processes at "
+                     "once (sandbox: %1).",
+                     nullptr, bl::default_render_helpers())
+                      .arg(QString::fromStdString(bl::sandbox_summary()).toHtmlEscaped());
+
+    for (const QString& paragraph : paragraphs) {
+        text += QStringLiteral("<p>") + paragraph + QStringLiteral("</p>");
+    }
     QMessageBox::about(this, tr("About Brightleaf"), text);
 }
 

@@ -17,6 +17,8 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -64,6 +66,7 @@ const QString kFormFieldsKey = QStringLiteral("conversion/formFields");
 const QString kRememberKey = QStringLiteral("output/remember");
 const QString kFolderKey = QStringLiteral("output/folder");
 const QString kAdvancedKey = QStringLiteral("ui/advancedExpanded");
+const QString kGeometryKey = QStringLiteral("ui/geometry");
 
 std::string utf8(const QString& text) {
     return text.toUtf8().toStdString();
@@ -92,6 +95,8 @@ QWidget* MainWindow::buildSettingsPanel(QWidget* parent) {
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Only the controls inside take the focus; the area scrolls to them.
+    scroll->setFocusPolicy(Qt::NoFocus);
 
     auto* content = new QWidget(scroll);
     content->setObjectName(QStringLiteral("settingsPanel"));
@@ -289,9 +294,18 @@ void MainWindow::connectSettingsPanel() {
 
 void MainWindow::setHint(QLabel* hint, const QString& text, bool problem) {
     hint->setText(text);
-    hint->setStyleSheet(problem ? QStringLiteral("color: palette(bright-text); background: "
-                                                 "#b3261e; padding: 2px 4px; border-radius: 3px;")
-                                : QStringLiteral("color: palette(placeholder-text);"));
+    if (problem) {
+        hint->setStyleSheet(
+            QStringLiteral("color: palette(bright-text); background: #b3261e; "
+                           "padding: 2px 4px; border-radius: 3px;"));
+        return;
+    }
+    // Qt 6.4's style sheets know no palette(placeholder-text), so the neutral
+    // look goes through the palette, and any problem look is taken off first.
+    hint->setStyleSheet(QString());
+    QPalette palette = hint->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    hint->setPalette(palette);
 }
 
 void MainWindow::refreshBackgroundButton() {
@@ -299,8 +313,13 @@ void MainWindow::refreshBackgroundButton() {
     const bool white = backgroundColour_.red == 255 && backgroundColour_.green == 255 &&
                        backgroundColour_.blue == 255;
     backgroundButton_->setText(white ? tr("White") : colour.name(QColor::HexRgb).toUpper());
+    // A frame around the swatch, so that white shows on a white button too.
     QPixmap swatch(16, 16);
     swatch.fill(colour);
+    QPainter painter(&swatch);
+    painter.setPen(QColor(0x70, 0x70, 0x70));
+    painter.drawRect(0, 0, swatch.width() - 1, swatch.height() - 1);
+    painter.end();
     backgroundButton_->setIcon(QIcon(swatch));
 }
 
@@ -427,6 +446,7 @@ void MainWindow::updateResolutionHint() {
     if (reference == nullptr || !(reference->firstPageSize.width() > 0.0)) {
         dpiHint_->setText(tr("Higher DPI gives more detail and larger files."));
         dpiHint_->setStyleSheet(QString());
+        dpiHint_->setPalette(QPalette());
         return;
     }
 
@@ -468,6 +488,7 @@ SavedSettings MainWindow::settingsToSave() const {
         presetCombo_->currentData().toDouble() > 0.0 ? presetCombo_->currentIndex() : -1;
     saved.rememberFolder = rememberFolderCheck_->isChecked();
     saved.advancedExpanded = advancedToggle_->isChecked();
+    saved.geometry = saveGeometry();
     return saved;
 }
 
@@ -493,6 +514,11 @@ void MainWindow::applySettings(const SavedSettings& saved) {
         setOutputFolder(saved.outputFolder);
     }
     advancedToggle_->setChecked(saved.advancedExpanded);
+    // Qt pulls a window whose screen has gone, or that would hang off the
+    // screen, back into the visible area.
+    if (!saved.geometry.isEmpty()) {
+        restoreGeometry(saved.geometry);
+    }
 
     checkTemplate();
     checkPageSelection();
@@ -540,6 +566,7 @@ SavedSettings MainWindow::loadSettings(QSettings& store) {
         saved.outputFolder = store.value(kFolderKey).toString();
     }
     saved.advancedExpanded = store.value(kAdvancedKey, false).toBool();
+    saved.geometry = store.value(kGeometryKey).toByteArray();
     return saved;
 }
 
@@ -568,6 +595,9 @@ void MainWindow::saveSettings(QSettings& store, const SavedSettings& saved) {
         store.remove(kFolderKey);
     }
     store.setValue(kAdvancedKey, saved.advancedExpanded);
+    if (!saved.geometry.isEmpty()) {
+        store.setValue(kGeometryKey, saved.geometry);
+    }
 }
 
 }  // namespace bl::desktop

@@ -81,7 +81,9 @@ class JobQueueModelTest : public QObject {
         row("partly done, percent in the message", PartlyDone, 1, 2, "100%1 odd %2",
             "Partly done — 1 of 2 pages. 100%1 odd %2");
         row("failed", Failed, 0, 3, problem, "Failed: " + problem);
-        row("cancelled", Cancelled, 2, 3, "", "Cancelled");
+        // Pages written before the cancel are on disk and the row says so.
+        row("cancelled part-way", Cancelled, 62, 113, "", "Cancelled — 62 of 113 pages saved");
+        row("cancelled before a page", Cancelled, 0, 113, "", "Cancelled");
         row("skipped", Skipped, 0, 0, "", "Skipped");
         row("unknown state", static_cast<JobState>(99), 0, 0, "", "");
     }

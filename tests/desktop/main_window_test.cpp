@@ -5,9 +5,12 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
+#include <QHash>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,6 +19,7 @@
 #include <QTableView>
 #include <QUrl>
 
+#include "desktop/app_identity.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {
@@ -69,6 +73,8 @@ class MainWindowTest : public QObject {
     void startsEmptyAndIdle() {
         MainWindow window;
         QVERIFY(shown(window));
+        QCOMPARE(window.windowTitle(), "Brightleaf — PDF to JPG");
+        QCOMPARE(window.focusWidget(), widget<QWidget>(window, "addButton"));
         QCOMPARE(window.minimumSize(), QSize(960, 620));
         QVERIFY(window.acceptDrops());
         QCOMPARE(statusLine(window), "Add PDF files to begin.");
@@ -183,6 +189,18 @@ class MainWindowTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(statusLine(window), "Ready to convert.", kTimeoutMs);
         QVERIFY(convert->isEnabled());
 
+        // Nothing opens folders here, so the button says so and names the folder.
+        QStringList reported;
+        whenOpens<QMessageBox>([&](QMessageBox* box) {
+            reported = QStringList{box->windowTitle(), box->text()};
+            box->accept();
+        });
+        widget<QPushButton>(window, "openFolderButton")->click();
+        QCOMPARE(reported,
+                 (QStringList{"Cannot open", "No application is set up to open the folder “" +
+                                                 qpath(files_->out) +
+                                                 "”. Open it in your file manager."}));
+
         window.setOutputFolder(QString());
         QCOMPARE(statusLine(window), "Choose where to save the images.");
         QVERIFY(!convert->isEnabled());
@@ -220,15 +238,89 @@ class MainWindowTest : public QObject {
         QCOMPARE(toggle->text(), "Show advanced settings");
     }
 
-    void selectedPagesEnablesTheField() {
+    void identityLeavesTitlesAlone() {
+        setApplicationIdentity();
+        QCOMPARE(QGuiApplication::applicationDisplayName(), "Brightleaf");
+        QCOMPARE(QCoreApplication::organizationName(), "Brightleaf");
+        QCOMPARE(QCoreApplication::applicationVersion(), "0.1.0");
+        QCOMPARE(QGuiApplication::desktopFileName(), "org.brightleaf.Brightleaf");
+        QVERIFY(!QGuiApplication::windowIcon().isNull());
+        // A display name set explicitly is appended to every window title by the
+        // window system integration; left unset, it follows the application name.
+        QCoreApplication::setApplicationName(QStringLiteral("Other"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), "Other");
+        QCoreApplication::setApplicationName(QStringLiteral("Brightleaf"));
+    }
+
+    void tabVisitsEveryControlOnce_data() {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<QStringList>("chain");  // from the Add button, until it comes back
+        // Disabled controls are passed over: Remove without a selection, Clear
+        // and Convert with an empty queue, Cancel outside a run.
+        const QStringList settings{"allPagesRadio",    "presetCombo",        "advancedToggle",
+                                   "outputFolderEdit", "chooseFolderButton", "rememberFolderCheck",
+                                   "openFolderButton"};
+        QTest::newRow("empty queue")
+            << 0 << QStringList{"addButton"} + settings + QStringList{"queueView"};
+        QTest::newRow("three files") << 3
+                                     << QStringList{"addButton", "clearButton"} + settings +
+                                            QStringList{"convertButton", "queueView"};
+    }
+
+    void tabVisitsEveryControlOnce() {
+        QFETCH(int, files);
+        QFETCH(QStringList, chain);
         MainWindow window;
-        QVERIFY(shown(window));
-        auto* field = widget<QLineEdit>(window, "pagesEdit");
-        QVERIFY(!field->isEnabled());
-        widget<QRadioButton>(window, "selectedPagesRadio")->click();
-        QVERIFY(field->isEnabled());
-        widget<QRadioButton>(window, "allPagesRadio")->click();
-        QVERIFY(!field->isEnabled());
+        window.setOutputFolder(qpath(files_->out));
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QList<fs::path> pdfs;
+        for (int i = 0; i < files; ++i) {
+            pdfs.append(files_->pdf("file" + std::to_string(i) + ".pdf"));
+        }
+        QVERIFY(addAndInspect(window.controller(), pdfs));
+        auto* view = widget<QTableView>(window, "queueView");
+
+        // Tab from control to control, keeping how each looks with the focus.
+        QStringList visited;
+        QHash<QString, QImage> withFocus;
+        for (int press = 0; press < 2 * chain.size(); ++press) {
+            QWidget* focused = QApplication::focusWidget();
+            QVERIFY(focused != nullptr);
+            if (press > 0 && focused->objectName() == "addButton") {
+                break;
+            }
+            visited.append(focused->objectName());
+            withFocus.insert(focused->objectName(), focused->grab().toImage());
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(visited.join(", "), chain.join(", "));
+        // Passing through the table neither moved nor made a selection.
+        QVERIFY(!view->selectionModel()->hasSelection());
+
+        // Ctrl+Tab and Shift+Tab do not move around inside the table either.
+        view->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(view, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(!view->selectionModel()->hasSelection());
+        QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), chain.at(chain.size() - 2));
+
+        // Every control looks different with the focus, the empty table too.
+        QStringList unmarked;
+        for (auto it = withFocus.cbegin(); it != withFocus.cend(); ++it) {
+            QWidget* control = widget<QWidget>(window, qPrintable(it.key()));
+            if (control->hasFocus()) {
+                widget<QWidget>(window, "addButton")->setFocus(Qt::TabFocusReason);
+                if (control->hasFocus()) {
+                    widget<QWidget>(window, "queueView")->setFocus(Qt::TabFocusReason);
+                }
+            }
+            if (control->grab().toImage() == it.value()) {
+                unmarked.append(it.key());
+            }
+        }
+        QCOMPARE(unmarked.join(", "), QString());
     }
 };
 

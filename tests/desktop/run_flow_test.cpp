@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QCheckBox>
+#include <QImage>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,6 +78,8 @@ class RunFlowTest : public QObject {
         files_.reset();
     }
 
+    // The runs below reach the other sentences: one file, skipped files, and a
+    // run stopped before any page.
     void summarySentences_data() {
         QTest::addColumn<RunSummary>("summary");
         QTest::addColumn<QString>("text");
@@ -84,16 +87,16 @@ class RunFlowTest : public QObject {
             QTest::newRow(name) << summary << text;
         };
         const QString details = QStringLiteral(" See the Status column for details.");
-        row("stopped before any page", {0, 0, 0, 0, 0, true},
-            "Stopped. Nothing was converted. 0 images saved.");
-        row("one of one", {1, 0, 0, 0, 1, false}, "1 file converted. 1 image saved.");
         row("every part", {3, 1, 2, 1, 12, false},
             "3 files converted, 1 partly converted, 2 failed, 1 skipped. 12 images saved." +
                 details);
         row("partly only", {0, 2, 0, 0, 5, false}, "2 partly converted. 5 images saved." + details);
-        row("skipped only", {0, 0, 0, 1, 0, false}, "1 skipped. 0 images saved.");
         row("stopped with a failure", {0, 0, 1, 0, 0, true},
             "Stopped. 1 failed. 0 images saved." + details);
+        // Cancelled once 62 pages were written: those images exist, yet no file
+        // was finished.
+        row("stopped part-way", {0, 0, 0, 0, 62, true},
+            "Stopped. No file was finished. 62 images saved.");
     }
 
     void summarySentences() {
@@ -128,24 +131,42 @@ class RunFlowTest : public QObject {
         connect(&controller, &ConversionController::jobStarted, this,
                 [&] { seen.append(statusLine(window)); });
         connect(&controller, &ConversionController::jobProgress, this, [&] {
-            seen.append(QStringLiteral("%1 [%2/%3]")
+            seen.append(QStringLiteral("%1 [%2/%3] %4")
                             .arg(statusLine(window))
                             .arg(bar->value())
-                            .arg(bar->maximum()));
+                            .arg(bar->maximum())
+                            .arg(window.windowTitle()));
         });
+        // The panels keep their place while the progress bar comes and goes.
+        auto* files = widget<QWidget>(window, "filesGroup");
+        const QRect filesPlace = files->geometry();
+        QList<QRect> places;
+        connect(&controller, &ConversionController::jobProgress, this,
+                [&] { places.append(files->geometry()); });
 
         QSignalSpy finished(&controller, &ConversionController::runFinished);
         QTest::keyClick(&window, Qt::Key_Return, Qt::ControlModifier);
         QCOMPARE(waitForRun(finished), "2 converted, 3 images");
         QCOMPARE(statusLine(window), "2 files converted. 3 images saved.");
-        QCOMPARE(seen, (QStringList{"Starting 2 files…", "Converting first.pdf (file 1 of 2)…",
-                                    "Converting first.pdf — page 0 of 1 [0/1]",
-                                    "Converting first.pdf — page 1 of 1 [1/1]",
-                                    "Converting second report.pdf (file 2 of 2)…",
-                                    "Converting second report.pdf — page 0 of 2 [0/2]",
-                                    "Converting second report.pdf — page 1 of 2 [1/2]",
-                                    "Converting second report.pdf — page 2 of 2 [2/2]"}));
+        const QString title = QStringLiteral("Brightleaf — PDF to JPG");
+        QCOMPARE(seen, (QStringList{
+                           "Starting 2 files…", "Converting first.pdf (file 1 of 2)…",
+                           "Converting first.pdf (file 1 of 2) — page 0 of 1 [0/1] 0% — " + title,
+                           "Converting first.pdf (file 1 of 2) — page 1 of 1 [1/1] 50% — " + title,
+                           "Converting second report.pdf (file 2 of 2)…",
+                           "Converting second report.pdf (file 2 of 2) — page 0 of 2 "
+                           "[0/2] 50% — " +
+                               title,
+                           "Converting second report.pdf (file 2 of 2) — page 1 of 2 "
+                           "[1/2] 75% — " +
+                               title,
+                           "Converting second report.pdf (file 2 of 2) — page 2 of 2 "
+                           "[2/2] 100% — " +
+                               title}));
         QVERIFY(bar->isHidden());
+        QCOMPARE(window.windowTitle(), title);
+        QCOMPARE(places, QList<QRect>(5, filesPlace));
+        QCOMPARE(files->geometry(), filesPlace);
         // Everything is unlocked, but nothing is left to convert.
         QCOMPARE(enabled(), (QStringList{"allPagesRadio", "chooseFolderButton", "clearButton",
                                          "rememberFolderCheck", "advancedToggle", "addButton"}));
@@ -274,9 +295,11 @@ class RunFlowTest : public QObject {
         QVERIFY(window.controller().isCancelling());
         gate.open();
         QCOMPARE(waitForRun(finished), "1 images, stopped");
-        QCOMPARE(statusLine(window), "Stopped. Nothing was converted. 1 image saved.");
+        QCOMPARE(statusLine(window), "Stopped. No file was finished. 1 image saved.");
         QCOMPARE(states(window.controller()),
                  (QList<JobState>{JobState::Cancelled, JobState::Ready}));
+        QCOMPARE(window.controller().model()->index(0, 3).data().toString(),
+                 "Cancelled — 1 of 4 pages saved");
     }
 
     void cancellingTextSurvivesProgress() {
@@ -298,7 +321,7 @@ class RunFlowTest : public QObject {
         gate.open();
         QCOMPARE(waitForRun(finished), "1 images, stopped");
         QCOMPARE(seen, (QStringList{kCancelling, "0", kCancelling, "1"}));
-        QCOMPARE(statusLine(window), "Stopped. Nothing was converted. 1 image saved.");
+        QCOMPARE(statusLine(window), "Stopped. No file was finished. 1 image saved.");
     }
 
     void refusedStartsSayWhy() {
@@ -371,19 +394,28 @@ class RunFlowTest : public QObject {
         MainWindow window;
         QVERIFY(shown(window));
         QStringList reported;
+        QImage icon;
         whenOpens<QMessageBox>([&](QMessageBox* box) {
             QCOMPARE(box->parentWidget(), &window);
             reported = describe(box);
+            icon = box->iconPixmap().toImage();
             box->accept();
         });
         window.findChild<QAction*>(QStringLiteral("aboutAction"))->trigger();
+
+        // The application's own icon, not a stock one: the leaf's yellow in the
+        // middle.
+        QVERIFY(!icon.isNull());
+        const QColor middle = icon.pixelColor(icon.width() / 2, icon.height() / 2);
+        QVERIFY2(middle.red() > 200 && middle.green() > 150 && middle.blue() < 120,
+                 qPrintable(middle.name()));
 
         QCOMPARE(reported.value(0), "About Brightleaf");
         const QString text = reported.value(2);
         const VersionInfo versions = version_info();
         QVERIFY(text.startsWith("<p><b>Brightleaf</b> " +
                                 QString::fromStdString(versions.application)));
-        QCOMPARE(text.count(QStringLiteral("<p>")), 6);
+        QCOMPARE(text.count(QStringLiteral("<p>")), 7);
         for (const QString& part : QStringList{
                  QString::fromStdString(versions.pdfium),
                  QString::fromStdString(versions.libjpeg_turbo), qVersion(),
@@ -392,7 +424,9 @@ class RunFlowTest : public QObject {
                  "Portions of this software are copyright © The FreeType Project "
                  "(www.freetype.org). All rights reserved.",
                  "This software is based in part on the work of the Independent JPEG Group.",
-                 "“licenses” folder next to the application"}) {
+                 "“licenses” folder next to the application",
+                 QString("up to %1 sandboxed helper processes").arg(default_render_helpers()),
+                 QString::fromStdString("(sandbox: " + sandbox_summary() + ")")}) {
             QVERIFY2(text.contains(part), qPrintable(part));
         }
     }

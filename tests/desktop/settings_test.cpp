@@ -3,11 +3,14 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -28,16 +31,18 @@ namespace {
 
 const QString kProblemStyle = QStringLiteral(
     "color: palette(bright-text); background: #b3261e; padding: 2px 4px; border-radius: 3px;");
-const QString kNeutralStyle = QStringLiteral("color: palette(placeholder-text);");
-
 // A hint's text, marked when it looks like a problem or has no look of its own.
+// The neutral look is the palette's placeholder colour.
 QString hint(const MainWindow& window, const char* name) {
     const QLabel* label = widget<QLabel>(window, name);
     const QString style = label->styleSheet();
-    return label->text() + (style == kProblemStyle   ? " [problem]"
-                            : style == kNeutralStyle ? ""
-                            : style.isEmpty()        ? " [plain]"
-                                                     : " [other look]");
+    const QPalette& palette = label->palette();
+    const bool placeholder =
+        palette.color(QPalette::WindowText) == palette.color(QPalette::PlaceholderText);
+    return label->text() + (style == kProblemStyle ? " [problem]"
+                            : !style.isEmpty()     ? " [other look]"
+                            : placeholder          ? ""
+                                                   : " [plain]");
 }
 
 // The settings panel as the user sees it.
@@ -61,11 +66,14 @@ QStringList panel(const MainWindow& window) {
             hint(window, "pagesHint")};
 }
 
-// Every key of a settings store with its value.
+// Every key of a settings store with its value; the window's geometry, which
+// Qt encodes, only as present.
 QStringList contents(QSettings& store) {
     QStringList entries;
     for (const QString& key : store.allKeys()) {
-        entries.append(key + '=' + store.value(key).toString());
+        entries.append(
+            key + '=' +
+            (key == "ui/geometry" ? QStringLiteral("(set)") : store.value(key).toString()));
     }
     return entries;
 }
@@ -226,15 +234,16 @@ class SettingsTest : public QObject {
             QVERIFY(window.close());
         }
 
-        // Twelve keys and no page selection.
-        QCOMPARE(contents(*settings),
-                 (QStringList{"conversion/annotations=false", "conversion/background=1057023",
-                              "conversion/createZip=true", "conversion/dpi=300",
-                              "conversion/formFields=false",
-                              "conversion/nameTemplate={original}-{dpi}-{page_number}",
-                              "conversion/onExists=2", "conversion/presetIndex=4",
-                              "conversion/quality=75", "output/folder=" + qpath(folder),
-                              "output/remember=true", "ui/advancedExpanded=true"}));
+        // Thirteen keys and no page selection.
+        QCOMPARE(
+            contents(*settings),
+            (QStringList{"conversion/annotations=false", "conversion/background=1057023",
+                         "conversion/createZip=true", "conversion/dpi=300",
+                         "conversion/formFields=false",
+                         "conversion/nameTemplate={original}-{dpi}-{page_number}",
+                         "conversion/onExists=2", "conversion/presetIndex=4",
+                         "conversion/quality=75", "output/folder=" + qpath(folder),
+                         "output/remember=true", "ui/advancedExpanded=true", "ui/geometry=(set)"}));
         QSettings user;
         QCOMPARE(contents(user), contents(*settings));
         MainWindow reopened;
@@ -245,6 +254,43 @@ class SettingsTest : public QObject {
         restored.applySettings(MainWindow::loadSettings(*settings));
         QCOMPARE(panel(restored), before);
         QCOMPARE(widget<QLineEdit>(restored, "outputFolderEdit")->toolTip(), qpath(folder));
+    }
+
+    void windowPlaceIsRestoredOnScreen_data() {
+        QTest::addColumn<QPoint>("shift");  // from the screen's top left corner
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("on the screen") << QPoint(30, 40) << true;
+        // Saved on a screen that has gone since, far to the right and below.
+        QTest::newRow("off the screen") << QPoint(9000, 7000) << false;
+    }
+
+    void windowPlaceIsRestoredOnScreen() {
+        QFETCH(QPoint, shift);
+        QFETCH(bool, kept);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect place(screen.topLeft() + shift, QSize(1000, 700));
+        const auto settings = store();
+        {
+            MainWindow window;
+            window.setGeometry(place);
+            QVERIFY(shown(window));
+            MainWindow::saveSettings(*settings, window.settingsToSave());
+        }
+        MainWindow restored;
+        restored.applySettings(MainWindow::loadSettings(*settings));
+        QVERIFY(shown(restored));
+        QCOMPARE(restored.size(), place.size());
+        if (kept) {
+            QCOMPARE(restored.geometry(), place);
+        } else {
+            // Its title bar can be reached again.
+            QVERIFY2(screen.contains(restored.frameGeometry().topLeft()),
+                     qPrintable(QStringLiteral("%1,%2 outside %3x%4")
+                                    .arg(restored.x())
+                                    .arg(restored.y())
+                                    .arg(screen.width())
+                                    .arg(screen.height())));
+        }
     }
 
     void rememberedFolderRule() {
