@@ -104,6 +104,7 @@ ConvertRequest base_request(const Options& options) {
     request.naming_template = options.naming_template;
     request.existing_files = options.existing_files;
     request.limits.page_timeout_ms = options.page_timeout_ms;
+    request.limits.render_helpers = options.jobs;
     request.limits.job_timeout_ms = options.job_timeout_ms;
     return request;
 }
@@ -168,6 +169,11 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
                    "Milliseconds allowed for rendering one page; 0 for no limit")
         ->type_name("MS")
         ->capture_default_str();
+    app.add_option("-j,--jobs", options.jobs,
+                   "Pages rendered at once, each by its own helper process; 1 renders one "
+                   "page at a time (default: one per core, at most 8)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 32));
     app.add_option("--job-timeout", options.job_timeout_ms,
                    "Milliseconds allowed for one PDF; 0 for no limit")
         ->type_name("MS")

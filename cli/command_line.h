@@ -35,6 +35,7 @@ struct Options {
     bool zip = false;
     std::int64_t page_timeout_ms = ConvertLimits{}.page_timeout_ms;
     std::int64_t job_timeout_ms = ConvertLimits{}.job_timeout_ms;
+    std::int32_t jobs = 0;  // render helpers per file; 0: the engine's choice
     bool password_stdin = false;
     std::string password_file;  // empty when not given
     bool info = false;

@@ -44,8 +44,11 @@ std::int32_t default_render_helpers() {
 }
 
 std::int32_t render_helpers_for(const ConvertLimits& limits, std::uint64_t page_bytes) {
-    const std::int32_t wanted =
-        limits.render_helpers > 0 ? limits.render_helpers : default_render_helpers();
+    // Two buffers a helper, and the helper protocol names at most 64.
+    constexpr std::int32_t kMostHelpers = 32;
+    const std::int32_t wanted = limits.render_helpers > 0
+                                    ? std::min(limits.render_helpers, kMostHelpers)
+                                    : default_render_helpers();
     const std::uint64_t per_helper = 2 * std::max<std::uint64_t>(page_bytes, 1);
     const std::uint64_t affordable = limits.render_memory_budget_bytes / per_helper;
     return static_cast<std::int32_t>(

@@ -37,6 +37,10 @@ namespace {
 // Pages smaller than this encode faster than a thread starts; they stay on the
 // driver's thread.
 constexpr std::uint64_t kOverlapMinPixels = 1'000'000;
+// Pages are drawn as BGR, three bytes a pixel: the background is opaque, so the
+// fourth byte of BGRx would carry nothing but cost memory and its traffic. The
+// JPEG files are the same bit for bit.
+constexpr std::int32_t kPixelBytes = 3;
 // Helper deaths in a row that end a job, so that a bad file cannot crash helpers
 // for ever.
 constexpr int kDeathsThatEndAJob = 3;
@@ -325,8 +329,8 @@ EncodedPage Job::encode(std::uint32_t index, int buffer, std::int32_t stride,
         encoder = std::move(*created);
     }
     const auto start = Clock::now();
-    auto jpeg =
-        encode_jpeg(*encoder, pool_->pixels(buffer), page.size.width, page.size.height, stride);
+    auto jpeg = encode_jpeg(*encoder, pool_->pixels(buffer), page.size.width, page.size.height,
+                            stride, kPixelBytes == 3);
     page_result.encode_ms = elapsed_ms(start, Clock::now());
     {
         const std::lock_guard lock(encoders_mutex_);
@@ -610,14 +614,14 @@ ConvertResult Job::run() {
 
     std::size_t largest = 0;
     for (const PlannedPage& page : pages_) {
-        largest = std::max(largest, static_cast<std::size_t>(page.size.width) * 4 *
+        largest = std::max(largest, static_cast<std::size_t>(page.size.width) * kPixelBytes *
                                         static_cast<std::size_t>(page.size.height));
     }
     helper_count_ = static_cast<std::size_t>(render_helpers_for(request_.limits, largest));
     if (const int forced = detail::driver_hooks().render_helpers; forced > 0) {
         helper_count_ = static_cast<std::size_t>(forced);
     }
-    if (!pool_->prepare(helper_count_, largest)) {
+    if (!pool_->prepare(helper_count_, largest, kPixelBytes)) {
         result_.error =
             make_error(ErrorKind::OutOfMemory, "Not enough memory to complete the conversion.");
         return std::move(result_);

@@ -95,11 +95,11 @@ Result<std::unique_ptr<JpegEncoder>> create_jpeg_encoder(const ImageOptions& ima
 
 Result<std::vector<std::uint8_t>> encode_jpeg(JpegEncoder& encoder, const std::uint8_t* pixels,
                                               std::int32_t width, std::int32_t height,
-                                              std::int32_t stride) {
+                                              std::int32_t stride, bool three_bytes) {
     unsigned char* output = nullptr;
     std::size_t output_size = 0;
-    const int status = tj3Compress8(encoder.handle(), pixels, width, stride, height, TJPF_BGRX,
-                                    &output, &output_size);
+    const int status = tj3Compress8(encoder.handle(), pixels, width, stride, height,
+                                    three_bytes ? TJPF_BGR : TJPF_BGRX, &output, &output_size);
     // The library may hand back a buffer even when it fails.
     const std::unique_ptr<unsigned char, TjBufferDeleter> owned(output);
     if (status != 0) {

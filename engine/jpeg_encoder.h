@@ -29,9 +29,10 @@ class JpegEncoder {
 // choice.
 Result<std::unique_ptr<JpegEncoder>> create_jpeg_encoder(const ImageOptions& image);
 
-// One complete JFIF file from BGRx pixels; the pixels are only read.
+// One complete JFIF file from BGRx pixels, or BGR ones with `three_bytes`; the
+// pixels are only read.
 Result<std::vector<std::uint8_t>> encode_jpeg(JpegEncoder& encoder, const std::uint8_t* pixels,
                                               std::int32_t width, std::int32_t height,
-                                              std::int32_t stride);
+                                              std::int32_t stride, bool three_bytes = false);
 
 }  // namespace bl

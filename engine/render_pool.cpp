@@ -66,7 +66,8 @@ void RenderPool::adopt(std::unique_ptr<RenderHelper> first, std::string password
     secure_clear(password);
 }
 
-bool RenderPool::prepare(std::size_t helpers, std::size_t bytes) {
+bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes) {
+    pixel_bytes_ = pixel_bytes;
     slots_.resize(std::max<std::size_t>(helpers, 1));
     bytes = std::max<std::size_t>(bytes, 1);
     for (std::size_t i = 0; i < 2 * slots_.size(); ++i) {
@@ -138,7 +139,7 @@ void RenderPool::dispatch(std::uint32_t index, std::uint32_t page, PixelSize siz
     job.index = index;
     job.page = page;
     job.buffer = buffer;
-    job.stride = size.width * 4;
+    job.stride = size.width * pixel_bytes_;
     slot.job = job;
 
     if (!slot.helper && !restart(slot)) {
@@ -165,7 +166,9 @@ void RenderPool::dispatch(std::uint32_t index, std::uint32_t page, PixelSize siz
     request.height = size.height;
     request.stride = job.stride;
     request.slot = static_cast<std::uint32_t>(buffer);
-    request.flags = image_.render_annotations ? proto::kAnnotations : 0;
+    request.flags =
+        static_cast<std::uint8_t>((image_.render_annotations ? proto::kAnnotations : 0) |
+                                  (pixel_bytes_ == 3 ? proto::kThreeBytes : 0));
     request.background = image_.background;
     request.deadline_ns = deadline_ns(deadline);
     slot.job->started = Clock::now();

@@ -41,9 +41,9 @@ class RenderPool {
     void adopt(std::unique_ptr<RenderHelper> first, std::string password);
 
     // Sets how many helpers may work at once (the first is the one adopted), and
-    // makes two shared buffers of `bytes` for each; false when the memory is not
-    // to be had.
-    bool prepare(std::size_t helpers, std::size_t bytes);
+    // makes two shared buffers of `bytes` for each, for pixels of `pixel_bytes`
+    // (3: BGR, 4: BGRx); false when the memory is not to be had.
+    bool prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes);
 
     // True when a helper and a buffer are free for another page.
     bool can_dispatch() const;
@@ -109,6 +109,7 @@ class RenderPool {
     std::map<std::uint32_t, RenderOutcome> outcomes_;
     int wake_fd_ = -1;
     bool cancel_seen_ = false;
+    std::int32_t pixel_bytes_ = 4;
 };
 
 }  // namespace bl

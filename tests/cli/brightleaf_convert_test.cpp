@@ -166,6 +166,7 @@ TEST_F(ConvertCommand, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
         {{"-o", "out", "--pages", "3-1", doc}, "reversed"},
         {{"-o", "out", "--name", "{original}", doc}, "brightleaf-convert: "},
         {{"-o", "out", "--page-timeout", "soon", doc}, "--page-timeout"},
+        {{"-o", "out", "--jobs", "0", doc}, "--jobs"},
         {{"-o", "missing", doc}, "The output folder does not exist."},
         {{"-o", "out", "--password-stdin", "--password-file", "pw", doc}, "excludes"},
         {{"-o", "out", "--password", "secret", doc}, "--password"},
@@ -227,7 +228,7 @@ TEST_F(ConvertCommand, DefaultOutputFolderIsTheCurrentOne) {
 TEST_F(ConvertCommand, PagesAndNamingTemplate) {
     const Outcome result =
         convert({"-o", "out", "-p", "3, 1", "-n", "{original}-{page_number}-of-{page_count}-{dpi}",
-                 "-r", "100", "-q", "75", "doc.pdf"});
+                 "-r", "100", "-q", "75", "--jobs", "3", "doc.pdf"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(names_in(out_),
               (std::vector<std::string>{"doc-1-of-3-100.jpg", "doc-3-of-3-100.jpg"}));

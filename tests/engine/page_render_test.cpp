@@ -4,6 +4,7 @@
 
 #include <cfloat>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -273,6 +274,25 @@ TEST_F(RenderTest, AnnotationsAndFormFieldsFollowTheirSwitches) {
             ASSERT_EQ(render(*document, 3, options(annotations)), std::nullopt);
             EXPECT_EQ(pixel(kField), kWhite);
         }
+    }
+}
+
+TEST_F(RenderTest, ThreeBytePixelsMatchFourBytePixels) {
+    // The driver renders BGR; it must be BGRx without the padding byte.
+    const Document document = open(true);
+    ASSERT_TRUE(document);
+    ASSERT_EQ(render(*document, 1, options()), std::nullopt);
+    const std::vector<std::uint8_t> four = buffer_;
+    std::vector<std::uint8_t> three(200 * 3 * 100, 0);
+    {
+        const std::lock_guard lock(pdfium_mutex);
+        ASSERT_EQ(render_page(*document, 1, kPageAt72, options(),
+                              PixelTarget{three.data(), three.size(), 200 * 3, true}, nullptr,
+                              kNoDeadline),
+                  protocol::RenderStatus::Done);
+    }
+    for (std::size_t pixel = 0; pixel < 200 * 100; ++pixel) {
+        ASSERT_EQ(std::memcmp(&three[pixel * 3], &four[pixel * 4], 3), 0) << pixel;
     }
 }
 
