@@ -277,22 +277,30 @@ std::optional<std::string> shorten_original(std::string_view naming_template,
         return std::nullopt;
     }
     std::size_t room = (kFileNameBytes - without.size()) / uses;
-    NamingValues shortened = values;
+    // The cut is settled with the widest number too, then used for this page.
+    NamingValues widest = probe;
     for (;;) {
-        shortened.original = std::string(cut_at_character(values.original, room));
+        widest.original = std::string(cut_at_character(values.original, room));
         std::string expanded;
-        expand_naming_template(naming_template, &shortened, &expanded);
-        std::string name = clean_uncut(expanded);
-        if (name.size() <= kFileNameBytes) {
-            return name;
+        expand_naming_template(naming_template, &widest, &expanded);
+        if (clean_uncut(expanded).size() <= kFileNameBytes) {
+            break;
         }
-        // A device name gained a "_" in front, or the page number is wider than
-        // the page count: one character less.
-        if (shortened.original.empty()) {
+        // A device name gained a "_" in front: one character less.
+        if (widest.original.empty()) {
             return std::nullopt;
         }
-        room = shortened.original.size() - 1;
+        room = widest.original.size() - 1;
     }
+    NamingValues shortened = values;
+    shortened.original = widest.original;
+    std::string expanded;
+    expand_naming_template(naming_template, &shortened, &expanded);
+    std::string name = clean_uncut(expanded);
+    if (name.size() > kFileNameBytes) {
+        return std::nullopt;
+    }
+    return name;
 }
 
 }  // namespace
@@ -321,7 +329,14 @@ Result<std::string> render_file_name(std::string_view naming_template, const Nam
         return tl::unexpected(std::move(*error));
     }
     std::string name = clean_uncut(expanded);
-    if (name.size() <= kFileNameBytes) {
+    // Whether to shorten is decided by the document's widest page number, so that
+    // a page whose name would just fit is not left longer than its neighbours
+    // and given a name a shortened one can repeat.
+    NamingValues widest = values;
+    widest.page_number = std::max(values.page_number, values.page_count);
+    std::string widest_expanded;
+    expand_naming_template(naming_template, &widest, &widest_expanded);
+    if (name.size() <= kFileNameBytes && clean_uncut(widest_expanded).size() <= kFileNameBytes) {
         return name;
     }
     if (auto shortened = shorten_original(naming_template, values)) {

@@ -122,6 +122,11 @@ int apply_landlock() {
     return applied ? abi : 0;
 }
 
+// What the library's SCMP_A* macros build, without their C99 compound literals.
+scmp_arg_cmp condition(unsigned argument, scmp_compare op, scmp_datum_t a, scmp_datum_t b) {
+    return scmp_arg_cmp{argument, op, a, b};
+}
+
 bool allow(scmp_filter_ctx filter, int call) {
     return seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
 }
@@ -190,15 +195,15 @@ bool apply_seccomp() {
     const scmp_datum_t write_flags =
         O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY);
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
-                                SCMP_A2(SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
+                                condition(2, SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(open), 1,
-                                SCMP_A1(SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
+                                condition(1, SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
     // abort() and raise() signal the helper itself.
     const auto self = static_cast<scmp_datum_t>(::getpid());
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
-                                SCMP_A0(SCMP_CMP_EQ, self)) == 0;
+                                condition(0, SCMP_CMP_EQ, self, 0)) == 0;
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1,
-                                SCMP_A0(SCMP_CMP_EQ, self)) == 0;
+                                condition(0, SCMP_CMP_EQ, self, 0)) == 0;
     ok = ok && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return ok;
