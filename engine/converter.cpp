@@ -477,7 +477,9 @@ void Job::start_ready_encodes() {
         }
         rendered_[index] = pool_->take(index);
         if (!rendered_[index]->error && !stop_ && !token_.is_cancelled()) {
-            start_encode(index, *rendered_[index], fresh_result(index));
+            PageResult page_result = fresh_result(index);
+            page_result.render_ms = rendered_[index]->render_ms;
+            start_encode(index, *rendered_[index], std::move(page_result));
         }
     }
 }

@@ -254,6 +254,7 @@ TEST_P(AnyHelpersTest, ThreePagesGiveThreeFilesAndAProgressSequence) {
             EXPECT_EQ(page.bytes, fs::file_size(page.output_path));
             EXPECT_EQ(page.width_px, dpi == 72.0 ? 612 : 1275);
             EXPECT_GT(page.encode_ms, 0.0);
+            EXPECT_GT(page.render_ms, 0.0);
             EXPECT_FALSE(page.error.has_value());
         }
         EXPECT_EQ(names_in(out_),
