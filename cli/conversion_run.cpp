@@ -10,6 +10,7 @@
 #include "cli/json_text.h"
 #include "engine/converter.h"
 #include "engine/inspection.h"
+#include "engine/job.h"
 #include "engine/pdf_input.h"
 #include "engine/zip_archive.h"
 
@@ -198,13 +199,6 @@ void write_result(JsonWriter& json, const ConvertResult& result) {
     json.end_object();
 }
 
-// What the optional ZIP step did for one job.
-struct ZipOutcome {
-    bool attempted = false;
-    std::optional<ZipResult> archive;
-    std::optional<ConvertError> error;
-};
-
 void write_zip(JsonWriter& json, bool requested, const ZipOutcome& zip) {
     if (!requested) {
         json.null();
@@ -224,19 +218,6 @@ void write_zip(JsonWriter& json, bool requested, const ZipOutcome& zip) {
     json.key("bytes").unsigned_integer(zip.archive ? zip.archive->bytes : 0).key("error");
     write_error(json, zip.error);
     json.end_object();
-}
-
-// The user-facing text of an error: a page's message gets "Page N: " in front,
-// unless it already carries it.
-std::string error_text(const ConvertError& error) {
-    if (error.page == 0) {
-        return error.message;
-    }
-    const std::string prefix = "Page " + std::to_string(error.page) + ": ";
-    if (error.message.rfind(prefix, 0) == 0) {
-        return error.message;
-    }
-    return prefix + error.message;
 }
 
 // Everything a run reports, kept in one place so that the progress line is
@@ -391,27 +372,11 @@ JobTally convert_one(const Options& options, const std::string& input, const std
             reporter.progress(input, event.index + 1, event.total);
         }
     };
-    ConvertResult result = convert(std::move(request), progress, token);
+    JobResult job = run_job(JobRequest{std::move(request), options.zip}, progress, token);
     // A moved-from short string may still hold the password's bytes in place.
     secure_clear(request.password);
-
-    ZipOutcome zip;
-    if (options.zip && result.pages_written > 0 && !result.cancelled) {
-        ZipOptions zip_options;
-        // Nobody can be asked here; a numbered name never loses a file.
-        zip_options.existing_files = options.existing_files == ExistingFilePolicy::Ask
-                                         ? ExistingFilePolicy::KeepBoth
-                                         : options.existing_files;
-        zip.attempted = true;
-        Result<ZipResult> archive =
-            zip_job_pages(result, output_folder, std::filesystem::path(input).stem().string(),
-                          zip_options, token);
-        if (archive) {
-            zip.archive = std::move(*archive);
-        } else {
-            zip.error = std::move(archive.error());
-        }
-    }
+    const ConvertResult& result = job.convert;
+    const ZipOutcome& zip = job.zip;
 
     JsonWriter json;
     json.begin_object()

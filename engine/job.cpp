@@ -1,0 +1,51 @@
+#include "engine/job.h"
+
+#include <new>
+
+#include "engine/pdf_input.h"
+
+namespace bl {
+
+JobResult run_job(JobRequest request, const ProgressCallback& progress,
+                  const CancellationToken& token) {
+    const std::filesystem::path folder = request.convert.output_folder;
+    const std::string name = request.convert.input.stem().string();
+    ExistingFilePolicy zip_policy = request.convert.existing_files;
+    if (zip_policy == ExistingFilePolicy::Ask) {
+        zip_policy = ExistingFilePolicy::KeepBoth;
+    }
+
+    JobResult result;
+    result.convert = convert(std::move(request.convert), progress, token);
+    // A moved-from short string may still hold the password's bytes in place.
+    secure_clear(request.convert.password);
+
+    ZipOutcome& zip = result.zip;
+    if (!request.want_zip || result.convert.pages_written == 0 || result.convert.cancelled) {
+        return result;
+    }
+    zip.attempted = true;
+    ZipOptions options;
+    options.existing_files = zip_policy;
+    Result<ZipResult> archive = zip_job_pages(result.convert, folder, name, options, token);
+    if (archive) {
+        zip.archive = std::move(*archive);
+    } else {
+        zip.error = std::move(archive.error());
+    }
+    return result;
+}
+
+bool message_names_page(const ConvertError& error) {
+    return error.page != 0 &&
+           error.message.rfind("Page " + std::to_string(error.page) + ": ", 0) == 0;
+}
+
+std::string error_text(const ConvertError& error) {
+    if (error.page == 0 || message_names_page(error)) {
+        return error.message;
+    }
+    return "Page " + std::to_string(error.page) + ": " + error.message;
+}
+
+}  // namespace bl

@@ -1,0 +1,47 @@
+// One queued file's whole work, as both front ends run it: the conversion, then
+// the optional ZIP archive of the pages it wrote.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/convert_types.h"
+#include "engine/converter.h"
+#include "engine/zip_archive.h"
+
+namespace bl {
+
+struct JobRequest {
+    ConvertRequest convert;
+    // Gather the written pages into "<input name>.zip" in the output folder. The
+    // archive follows the pages' existing-file policy, except that Ask becomes
+    // KeepBoth: once the pages are written nobody is left to ask, and a numbered
+    // name never loses a file.
+    bool want_zip = false;
+};
+
+struct ZipOutcome {
+    bool attempted = false;  // pages were written and the job was not cancelled
+    std::optional<ZipResult> archive;
+    std::optional<ConvertError> error;
+};
+
+struct JobResult {
+    ConvertResult convert;
+    ZipOutcome zip;
+};
+
+// Converts, then makes the ZIP archive if it is wanted and any page was
+// written. Never throws; progress arrives on the calling thread.
+JobResult run_job(JobRequest request, const ProgressCallback& progress,
+                  const CancellationToken& token);
+
+// Whether an error's message already names its page ("Page 3: ..."), as the
+// pre-flight's do; a page's other messages need the page put in front.
+bool message_names_page(const ConvertError& error);
+
+// The user's text of an error: "Page N: " and the message for a page's error,
+// unless the message names the page already.
+std::string error_text(const ConvertError& error);
+
+}  // namespace bl
