@@ -34,6 +34,43 @@ std::size_t character_length(std::string_view text, std::size_t at) {
 
 }  // namespace
 
+Secret::Secret(std::string&& text) : text_(std::move(text)) {
+    // A short string is copied, not moved: its bytes are still where they were.
+    text.resize(text.capacity());
+    ::explicit_bzero(text.data(), text.size());
+    text.clear();
+}
+
+Secret::Secret(Secret&& other) noexcept : text_(std::move(other.text_)) {
+    other.clear();
+}
+
+Secret& Secret::operator=(const Secret& other) {
+    if (this != &other) {
+        clear();
+        text_ = other.text_;
+    }
+    return *this;
+}
+
+Secret& Secret::operator=(Secret&& other) noexcept {
+    if (this != &other) {
+        clear();
+        text_ = std::move(other.text_);
+        other.clear();
+    }
+    return *this;
+}
+
+void Secret::clear() {
+    // The whole buffer, not only the current length: earlier, longer contents
+    // may still sit beyond it.
+    text_.resize(text_.capacity());
+    ::explicit_bzero(text_.data(), text_.size());
+    text_.clear();
+    text_.shrink_to_fit();
+}
+
 void cap_password(std::string& password) {
     if (password.size() <= kMaxPasswordBytes) {
         return;

@@ -11,6 +11,32 @@
 
 namespace bl {
 
+// Text that must not linger in memory, such as a password: every byte it held
+// is zeroed when it is cleared, replaced or destroyed. Copies are explicit
+// values of their own and wipe themselves the same way.
+class Secret {
+  public:
+    Secret() = default;
+    Secret(const char* text) : text_(text) {}  // NOLINT: a literal is no secret to lose
+    // Takes the text's storage; what a short string keeps in place is wiped.
+    Secret(std::string&& text);  // NOLINT
+    Secret(const Secret& other) : text_(other.text_) {}
+    Secret(Secret&& other) noexcept;
+    Secret& operator=(const Secret& other);
+    Secret& operator=(Secret&& other) noexcept;
+    ~Secret() { clear(); }
+
+    bool empty() const { return text_.empty(); }
+    std::size_t size() const { return text_.size(); }
+    std::string_view view() const { return text_; }
+    const char* c_str() const { return text_.c_str(); }
+    // Zeroes every byte and releases the storage.
+    void clear();
+
+  private:
+    std::string text_;
+};
+
 // AES-256 (PDF 2.0) uses the first 127 bytes of a password, the older handlers
 // only the first 32, so nothing longer ever opens more.
 inline constexpr std::size_t kMaxPasswordBytes = 127;
