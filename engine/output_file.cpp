@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bl/utf8.h"
+
 namespace bl {
 
 namespace fs = std::filesystem;
@@ -123,50 +125,6 @@ int sync_folder(const fs::path& folder) {
     ::close(handle);
     // EINVAL: this file system cannot sync a folder, so there is nothing more to do.
     return result == 0 || error == EINVAL ? 0 : error;
-}
-
-bool valid_utf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t code = 0;
-        char32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1Fu;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0Fu;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07u;
-            minimum = 0x10000;
-        } else {
-            return false;  // a stray continuation byte, an overlong lead or beyond U+10FFFF
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0u) != 0x80u) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 }  // namespace
@@ -370,7 +328,7 @@ ConvertError output_error(int error_number, std::string_view verb) {
 }
 
 fs::path to_path(std::string_view utf8) {
-    if (!valid_utf8(utf8)) {
+    if (!utf8::is_valid(utf8)) {
         throw std::invalid_argument("name is not valid UTF-8");
     }
     // Native path text here is bytes, and UTF-8 is what the file names use.
