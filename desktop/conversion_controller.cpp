@@ -15,6 +15,7 @@
 
 #include "engine/converter.h"
 #include "engine/inspection.h"
+#include "engine/job_hooks.h"
 #include "engine/output_file.h"
 #include "engine/pdf_input.h"
 #include "engine/zip_archive.h"
@@ -431,14 +432,16 @@ void ConversionController::launch(quint64 id) {
     jobTask_ = QtConcurrent::run(
         QThreadPool::globalInstance(),
         [controller, id, request = std::move(request), token = cancelToken_,
-         baseName = std::move(baseName), wantZip, zipPolicy]() mutable {
+         baseName = std::move(baseName), wantZip, zipPolicy, hooks = jobHooks_]() mutable {
             const std::filesystem::path outputFolder = request.output_folder;
             const auto progress = [controller, id](const bl::ProgressEvent& event) {
                 QMetaObject::invokeMethod(
                     controller, [controller, id, event] { controller->handleProgress(id, event); },
                     Qt::QueuedConnection);
             };
-            bl::ConvertResult result = bl::convert(std::move(request), progress, token);
+            static const bl::detail::JobHooks kNone;
+            bl::ConvertResult result = bl::convert(std::move(request), progress, token,
+                                                   (hooks != nullptr ? *hooks : kNone).driver);
 
             ZipOutcome zip;
             if (wantZip && result.pages_written >= 1 && !result.cancelled) {

@@ -14,6 +14,7 @@
 
 #include "desktop/job_queue_model.h"
 #include "engine/convert_types.h"
+#include "engine/job.h"
 
 namespace bl::desktop {
 
@@ -60,6 +61,9 @@ class ConversionController : public QObject {
     bool start(const ConversionSettings& settings, QString* error = nullptr);
     // Stops the run after the current page, or at once while a prompt is open.
     void cancel();
+    // Test seam: the engine's hooks for every job from now on; they must outlive
+    // the controller's jobs.
+    void setJobHooks(const bl::detail::JobHooks* hooks) { jobHooks_ = hooks; }
     // Answers to passwordRequired; ignored unless that prompt is open.
     void providePassword(quint64 id, const QString& password);
     void skipFile(quint64 id);
@@ -135,6 +139,7 @@ class ConversionController : public QObject {
     QHash<quint64, QByteArray> passwords_;
     bl::CancellationToken cancelToken_;
     QFuture<void> jobTask_;
+    const bl::detail::JobHooks* jobHooks_ = nullptr;
 };
 
 }  // namespace bl::desktop

@@ -1,4 +1,5 @@
 #include "engine/converter.h"
+#include "engine/scope_exit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,15 +23,6 @@
 #include "engine/secret.h"
 
 namespace bl {
-
-namespace detail {
-
-DriverHooks& driver_hooks() {
-    static DriverHooks hooks;
-    return hooks;
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -91,30 +83,15 @@ bool stops_the_job(ErrorKind kind) {
     }
 }
 
-bool name_is_taken(const std::filesystem::path& path) {
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(path, error);
-    // A query that fails counts as nothing there; the commit decides in the end.
-    return !error && status.type() != std::filesystem::file_type::not_found;
-}
-
-// Runs a clean-up on every way out of a scope, exceptions included.
-template <class F>
-class ScopeExit {
-  public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() { f_(); }
-
-  private:
-    F f_;
-};
-
 class Job {
   public:
-    Job(ConvertRequest& request, const ProgressCallback& progress, const CancellationToken& token)
-        : request_(request), progress_(progress), token_(token) {}
+    Job(ConvertRequest& request, const ProgressCallback& progress, const CancellationToken& token,
+        const detail::DriverHooks& hooks)
+        : request_(request),
+          progress_(progress),
+          token_(token),
+          hooks_(hooks),
+          output_calls_(hooks.output != nullptr ? *hooks.output : detail::real_output_syscalls()) {}
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
     ~Job();
@@ -146,6 +123,8 @@ class Job {
     ConvertRequest& request_;
     const ProgressCallback& progress_;
     const CancellationToken& token_;
+    const detail::DriverHooks& hooks_;
+    const detail::OutputSyscalls& output_calls_;
 
     ConvertResult result_;
     std::vector<PlannedPage> pages_;
@@ -292,7 +271,8 @@ MaybeError Job::plan_pages(const std::vector<std::int32_t>& selection) {
 MaybeError Job::check_names_are_free() const {
     for (const PlannedPage& page : pages_) {
         const std::string file_name = page.name + ".jpg";
-        if (name_is_taken(request_.output_folder / to_path(file_name))) {
+        // A query that fails counts as nothing there; the commit decides in the end.
+        if (name_is_taken(request_.output_folder / to_path(file_name)).value_or(false)) {
             return make_error(ErrorKind::OutputExists,
                               "\"" + file_name +
                                   "\" already exists in the output folder. Choose another "
@@ -307,7 +287,7 @@ EncodedPage Job::encode(std::uint32_t index, int buffer, std::int32_t stride,
     const PlannedPage& page = pages_[index];
     // The buffer goes back to the pool however the step ends.
     const ScopeExit release([this, buffer] { pool_->release(buffer); });
-    if (const auto& hook = detail::driver_hooks().before_encode) {
+    if (const auto& hook = hooks_.before_encode) {
         hook(page.number);
     }
     std::unique_ptr<JpegEncoder> encoder;
@@ -345,7 +325,7 @@ EncodedPage Job::encode(std::uint32_t index, int buffer, std::int32_t stride,
     encoded.page_result = std::move(page_result);
     // Written and synced here, beside the other work; only the final name is
     // given in page order.
-    auto file = prepare_page_file(request_.output_folder, page.name, *jpeg);
+    auto file = prepare_page_file(request_.output_folder, page.name, *jpeg, output_calls_);
     if (!file) {
         encoded.write_error = std::move(file.error());
         return encoded;
@@ -416,7 +396,7 @@ void Job::collect_pending() {
 }
 
 bool Job::start_encode(std::uint32_t index, const RenderOutcome& rendered, PageResult page_result) {
-    const auto& hooks = detail::driver_hooks();
+    const auto& hooks = hooks_;
     if (hooks.may_start_thread && !hooks.may_start_thread()) {
         return false;
     }
@@ -440,7 +420,7 @@ bool Job::start_encode(std::uint32_t index, const RenderOutcome& rendered, PageR
 }
 
 void Job::dispatch(std::uint32_t index, Deadline job_deadline) {
-    const auto& hooks = detail::driver_hooks();
+    const auto& hooks = hooks_;
     const PlannedPage& page = pages_[index];
     Deadline page_deadline =
         std::min(deadline_after(request_.limits.page_timeout_ms, Clock::now()), job_deadline);
@@ -620,7 +600,7 @@ ConvertResult Job::run() {
                                         static_cast<std::size_t>(page.size.height));
     }
     helper_count_ = static_cast<std::size_t>(render_helpers_for(request_.limits, largest));
-    if (const int forced = detail::driver_hooks().render_helpers; forced > 0) {
+    if (const int forced = hooks_.render_helpers; forced > 0) {
         helper_count_ = static_cast<std::size_t>(forced);
     }
     if (!pool_->prepare(helper_count_, largest, kPixelBytes)) {
@@ -662,9 +642,9 @@ MaybeError validate_request(const ConvertRequest& request) {
 }
 
 ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
-                      const CancellationToken& token) {
+                      const CancellationToken& token, const detail::DriverHooks& hooks) {
     try {
-        Job job(request, progress, token);
+        Job job(request, progress, token, hooks);
         return job.run();
     } catch (const std::bad_alloc&) {
         secure_clear(request.password);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bl/unique_fd.h"
 #include "engine/convert_types.h"
 #include "engine/pdf_input.h"
 #include "engine/pixel_size.h"
@@ -70,11 +71,22 @@ class RenderPool {
     pid_t helper_pid(std::uint32_t index) const;
 
   private:
+    // A shared page buffer, mapped for reading; unmapped when it goes.
     struct Buffer {
-        int fd = -1;
+        UniqueFd fd;
         const std::uint8_t* data = nullptr;
         std::size_t size = 0;
         bool busy = false;
+
+        Buffer(UniqueFd memory, const std::uint8_t* mapped, std::size_t bytes)
+            : fd(std::move(memory)), data(mapped), size(bytes) {}
+        Buffer(Buffer&& other) noexcept
+            : fd(std::move(other.fd)),
+              data(std::exchange(other.data, nullptr)),
+              size(other.size),
+              busy(other.busy) {}
+        Buffer& operator=(Buffer&&) = delete;
+        ~Buffer();
     };
     struct InFlight {
         std::uint32_t index = 0;
@@ -107,7 +119,7 @@ class RenderPool {
     std::vector<Buffer> buffers_;
     mutable std::mutex buffers_mutex_;  // guards Buffer::busy
     std::map<std::uint32_t, RenderOutcome> outcomes_;
-    int wake_fd_ = -1;
+    UniqueFd wake_fd_;
     bool cancel_seen_ = false;
     std::int32_t pixel_bytes_ = 4;
 };

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/scope_exit.h"
 #include "engine/secret.h"
 #include "render/page_render.h"
 
@@ -10,19 +11,6 @@ namespace bl {
 std::mutex pdfium_mutex;
 
 namespace {
-
-// Runs a clean-up on every way out of a scope, exceptions included.
-template <class F>
-class ScopeExit {
-  public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() { f_(); }
-
-  private:
-    F f_;
-};
 
 protocol::LoadStatus load_status(unsigned long pdfium_error) {
     switch (pdfium_error) {

@@ -161,7 +161,7 @@ bool Server::open(proto::Open& request) {
     }
     opened_ = true;
     auto file = std::make_unique<InputFile>();
-    file->handle = proto::kInputFd;
+    file->fd.reset(proto::kInputFd);
     file->size = request.file_size;
     proto::Opened facts;
     {

@@ -52,10 +52,7 @@ class ConversionRunsTest : public QObject {
 
   private slots:
     void init() { files_ = std::make_unique<Fixtures>(); }
-    void cleanup() {
-        bl::detail::driver_hooks() = {};
-        files_.reset();
-    }
+    void cleanup() { files_.reset(); }
 
     void startRefusals() {
         ConversionController controller;
@@ -274,6 +271,7 @@ class ConversionRunsTest : public QObject {
         QFETCH(QString, again);
         PageGate gate(stage, stage == PageGate::Stage::Render ? 2 : 1);
         ConversionController controller;
+        controller.setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
         QVERIFY(addAndInspect(controller, {pdf("long.pdf", pages), pdf("next.pdf", 1)}));
         QSignalSpy launched(&controller, &ConversionController::jobStarted);
@@ -335,12 +333,14 @@ class ConversionRunsTest : public QObject {
         QFETCH(QString, message);
         QFETCH(QString, tally);
         QFETCH(QStringList, names);
-        bl::detail::driver_hooks().page_deadline = [late](std::uint32_t page, Deadline deadline) {
+        bl::detail::JobHooks hooks;
+        hooks.driver.page_deadline = [late](std::uint32_t page, Deadline deadline) {
             return late.contains(page) ? Clock::now() - std::chrono::seconds(1) : deadline;
         };
         ConversionSettings wanted = settings(true);
         wanted.dpi = dpi;
         ConversionController controller;
+        controller.setJobHooks(&hooks);
         QVERIFY(addAndInspect(controller, {files_->pdf("report.pdf", 3, 200.0, 4000.0)}));
         QCOMPARE(runToEnd(controller, wanted), tally);
 

@@ -73,10 +73,7 @@ class RunFlowTest : public QObject {
         QSettings().clear();
         files_ = std::make_unique<Fixtures>();
     }
-    void cleanup() {
-        bl::detail::driver_hooks() = {};
-        files_.reset();
-    }
+    void cleanup() { files_.reset(); }
 
     // The runs below reach the other sentences: one file, skipped files, and a
     // run stopped before any page.
@@ -282,6 +279,7 @@ class RunFlowTest : public QObject {
     void cancelWithEscape() {
         PageGate gate(PageGate::Stage::Render, 2);
         MainWindow window;
+        window.controller().setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
         QVERIFY(prepare(window, {files_->pdf("long.pdf", 4), files_->pdf("next.pdf")}));
         window.activateWindow();
@@ -307,6 +305,7 @@ class RunFlowTest : public QObject {
         // arrive after the cancel and leave its text alone.
         PageGate gate(PageGate::Stage::Encode, 1);
         MainWindow window;
+        window.controller().setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
         QVERIFY(prepare(window, {files_->pdf("long.pdf", 3)}));
         QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
@@ -352,6 +351,7 @@ class RunFlowTest : public QObject {
     void closingDuringARun() {
         PageGate gate(PageGate::Stage::Render, 1);
         auto window = std::make_unique<MainWindow>();
+        window->controller().setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
         QVERIFY(prepare(*window, {files_->pdf("a.pdf", 2)}));
         ConversionController& controller = window->controller();
