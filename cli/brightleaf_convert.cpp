@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "bl/unique_fd.h"
 #include "cli/command_line.h"
 #include "cli/conversion_run.h"
 #include "engine/inspection.h"
@@ -153,14 +154,11 @@ bool read_password(const bl::cli::Options& options, std::string& password) {
             return false;
         }
     } else {
-        const int fd = ::open(options.password_file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            read = bl::cli::read_secret_line(fd, password);
+        const bl::UniqueFd file(::open(options.password_file.c_str(), O_RDONLY | O_CLOEXEC));
+        if (file) {
+            read = bl::cli::read_secret_line(file.get(), password);
         }
         error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
         source = "the password file \"" + options.password_file + "\"";
         if (read == SecretLine::Failed) {
             std::fprintf(stderr, "%s: could not read %s: %s\n", kProgramName, source.c_str(),

@@ -10,19 +10,24 @@
 
 namespace bl {
 
-// One configured compressor, used for every page of a job, by one encode at a
-// time.
+struct TjHandleDeleter {
+    void operator()(void* handle) const { tj3Destroy(handle); }
+};
+struct TjBufferDeleter {
+    void operator()(unsigned char* buffer) const { tj3Free(buffer); }
+};
+using ScopedTjHandle = std::unique_ptr<void, TjHandleDeleter>;
+using ScopedTjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
+
+// One configured compressor, used by one encode at a time.
 class JpegEncoder {
   public:
-    explicit JpegEncoder(tjhandle handle) : handle_(handle) {}
-    JpegEncoder(const JpegEncoder&) = delete;
-    JpegEncoder& operator=(const JpegEncoder&) = delete;
-    ~JpegEncoder();
+    explicit JpegEncoder(ScopedTjHandle handle) : handle_(std::move(handle)) {}
 
-    tjhandle handle() const { return handle_; }
+    tjhandle handle() const { return handle_.get(); }
 
   private:
-    tjhandle handle_;
+    ScopedTjHandle handle_;
 };
 
 // A compressor set up for the job's quality, subsampling, density and Huffman
