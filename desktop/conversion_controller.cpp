@@ -13,8 +13,8 @@
 #include <string>
 #include <utility>
 
+#include "bl/inspection.h"
 #include "engine/converter.h"
-#include "engine/inspection.h"
 #include "engine/job_hooks.h"
 #include "engine/output_file.h"
 #include "engine/pdf_input.h"
@@ -392,11 +392,8 @@ void ConversionController::launch(quint64 id) {
     bl::ConvertRequest request;
     request.input = toEnginePath(job->path);
     if (const auto stored = passwords_.find(id); stored != passwords_.end()) {
-        // Heap storage from the start, so that every later move hands on this one
-        // buffer, which the engine wipes, instead of copying a short string.
-        request.password.reserve(std::max<std::size_t>(static_cast<std::size_t>(stored->size()),
-                                                       2 * sizeof(std::string)));
-        request.password.assign(stored->constData(), static_cast<std::size_t>(stored->size()));
+        request.password =
+            bl::Secret(std::string(stored->constData(), static_cast<std::size_t>(stored->size())));
         wipe(stored.value());
         passwords_.erase(stored);
     }

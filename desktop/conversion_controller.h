@@ -12,9 +12,9 @@
 #include <QString>
 #include <QStringList>
 
+#include "bl/convert_types.h"
+#include "bl/job.h"
 #include "desktop/job_queue_model.h"
-#include "engine/convert_types.h"
-#include "engine/job.h"
 
 namespace bl::desktop {
 

@@ -7,8 +7,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "bl/convert_types.h"
 #include "desktop/conversion_controller.h"
-#include "engine/convert_types.h"
 
 class QAbstractButton;
 class QCheckBox;

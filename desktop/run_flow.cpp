@@ -20,10 +20,10 @@
 
 #include <algorithm>
 
+#include "bl/live_checks.h"
+#include "bl/secret.h"
+#include "bl/version.h"
 #include "desktop/desktop_integration.h"
-#include "engine/pixel_size.h"
-#include "engine/secret.h"
-#include "engine/version.h"
 
 namespace bl::desktop {
 

@@ -35,10 +35,9 @@
 #include <optional>
 #include <string>
 
+#include "bl/live_checks.h"
+#include "bl/version.h"
 #include "engine/naming_template.h"
-#include "engine/page_selection.h"
-#include "engine/pixel_size.h"
-#include "engine/version.h"
 
 namespace bl::desktop {
 

@@ -12,15 +12,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bl/live_checks.h"
+#include "bl/secret.h"
 #include "engine/jpeg_encoder.h"
 #include "engine/naming_template.h"
 #include "engine/output_file.h"
-#include "engine/page_selection.h"
 #include "engine/pdf_input.h"
-#include "engine/pixel_size.h"
 #include "engine/render_helper.h"
 #include "engine/render_pool.h"
-#include "engine/secret.h"
 
 namespace bl {
 
@@ -103,6 +102,12 @@ class Job {
     MaybeError plan_pages(const std::vector<std::int32_t>& selection);
     MaybeError check_names_are_free() const;
     void page_loop(Deadline job_deadline);
+    // One page in selection order; false when the job stops here.
+    bool page_step(std::uint32_t index, Deadline job_deadline);
+    RenderOutcome render_in_turn(std::uint32_t index, Deadline job_deadline);
+    bool record_render_failure(std::uint32_t index, const ConvertError& error, bool helper_died,
+                               PageResult page_result, Deadline job_deadline);
+    bool encode_in_turn(std::uint32_t index, const RenderOutcome& rendered, PageResult page_result);
     void dispatch(std::uint32_t index, Deadline job_deadline);
     bool render_ahead() const { return helper_count_ > 1; }
     void fill_ahead(Deadline job_deadline);
@@ -192,7 +197,7 @@ MaybeError Job::open_document(Deadline job_deadline) {
 
     // Helpers started after a crash open the document again, so an encrypted
     // document's password is kept until the job ends.
-    std::string password = request_.password;
+    std::string password(request_.password.view());
     // The job's limit ends an open only after the grace a page gets as well; an
     // open that finishes in time leaves the limit to the first check of the loop.
     const Deadline job_grace =
@@ -212,8 +217,8 @@ MaybeError Job::open_document(Deadline job_deadline) {
     pool_ =
         std::make_unique<RenderPool>(*input_, *control_, request_.image, request_.limits, token_);
     pool_->adopt(std::move(opened->helper),
-                 opened->info.encrypted ? std::move(request_.password) : std::string());
-    secure_clear(request_.password);
+                 opened->info.encrypted ? std::move(request_.password) : Secret());
+    request_.password.clear();
     return std::nullopt;
 }
 
@@ -464,94 +469,106 @@ void Job::start_ready_encodes() {
     }
 }
 
-void Job::page_loop(Deadline job_deadline) {
-    dispatched_.assign(pages_.size(), false);
-    rendered_.assign(pages_.size(), std::nullopt);
-    encodes_.resize(pages_.size());
+RenderOutcome Job::render_in_turn(std::uint32_t index, Deadline job_deadline) {
     const auto progress = [this, job_deadline] {
         start_ready_encodes();
         fill_ahead(job_deadline);
     };
+    if (!dispatched_[index]) {
+        next_dispatch_ = std::max(next_dispatch_, index + 1);
+        dispatch(index, job_deadline);
+    }
+    progress();
+    pool_->wait_until([this, index] { return rendered_[index] || pool_->has_outcome(index); },
+                      progress);
+    RenderOutcome rendered =
+        rendered_[index] ? std::move(*rendered_[index]) : std::move(*pool_->take(index));
+    rendered_[index].reset();
+    return rendered;
+}
 
-    for (std::uint32_t index = 0; index < pages_.size(); ++index) {
-        const PlannedPage& page = pages_[index];
-        if (token_.is_cancelled()) {
+bool Job::record_render_failure(std::uint32_t index, const ConvertError& error, bool helper_died,
+                                PageResult page_result, Deadline job_deadline) {
+    page_result.error = error;
+    record(EncodeOutcome{std::move(page_result), std::nullopt}, index);
+    deaths_in_a_row_ = helper_died ? deaths_in_a_row_ + 1 : deaths_in_a_row_;
+    if (error.kind == ErrorKind::Cancelled) {
+        stop_for_cancel();
+        return false;
+    }
+    if (error.kind == ErrorKind::TimedOut && Clock::now() >= job_deadline) {
+        result_.error = job_timeout_error();
+        return false;
+    }
+    if (deaths_in_a_row_ >= kDeathsThatEndAJob) {
+        result_.error = error;
+        return false;
+    }
+    return true;
+}
+
+bool Job::encode_in_turn(std::uint32_t index, const RenderOutcome& rendered,
+                         PageResult page_result) {
+    // Where one helper would overlap this page's encode with the next render,
+    // its outcome is recorded after that render; otherwise before it. Helpers
+    // working ahead change when pages are drawn, never what a caller sees.
+    const PlannedPage& page = pages_[index];
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(page.size.width) * static_cast<std::uint64_t>(page.size.height);
+    const bool last = index + 1 == pages_.size();
+    const bool overlapped =
+        !last && pixels >= kOverlapMinPixels && pixels <= request_.limits.overlap_max_pixels;
+    if (encodes_[index].valid() || (overlapped && start_encode(index, rendered, page_result))) {
+        pending_ = index;
+        if (!overlapped) {
+            collect_pending();
+        }
+        return !stop_;
+    }
+    record(commit(encode(index, rendered.buffer, rendered.stride, std::move(page_result))), index);
+    return !stop_;
+}
+
+bool Job::page_step(std::uint32_t index, Deadline job_deadline) {
+    const PlannedPage& page = pages_[index];
+    if (token_.is_cancelled()) {
+        stop_for_cancel();
+        return false;
+    }
+    if (Clock::now() >= job_deadline) {
+        result_.error = job_timeout_error();
+        return false;
+    }
+    send(ProgressStage::Rendering, page.number, index);
+    RenderOutcome rendered = render_in_turn(index, job_deadline);
+    PageResult page_result = fresh_result(index);
+    page_result.render_ms = rendered.render_ms;
+
+    collect_pending();
+    if (stop_ || token_.is_cancelled()) {
+        // The page just rendered is dropped.
+        if (!encodes_[index].valid()) {
+            pool_->release(rendered.buffer);
+        }
+        if (!stop_) {
             stop_for_cancel();
-            break;
         }
-        if (Clock::now() >= job_deadline) {
-            result_.error = job_timeout_error();
-            break;
-        }
-        send(ProgressStage::Rendering, page.number, index);
-        if (!dispatched_[index]) {
-            next_dispatch_ = std::max(next_dispatch_, index + 1);
-            dispatch(index, job_deadline);
-        }
-        progress();
-        pool_->wait_until([this, index] { return rendered_[index] || pool_->has_outcome(index); },
-                          progress);
-        RenderOutcome rendered =
-            rendered_[index] ? std::move(*rendered_[index]) : std::move(*pool_->take(index));
-        rendered_[index].reset();
-        PageResult page_result = fresh_result(index);
-        page_result.render_ms = rendered.render_ms;
+        return false;
+    }
+    if (rendered.error) {
+        return record_render_failure(index, *rendered.error, rendered.helper_died,
+                                     std::move(page_result), job_deadline);
+    }
+    deaths_in_a_row_ = 0;
+    return encode_in_turn(index, rendered, std::move(page_result));
+}
 
-        collect_pending();
-        const bool encoding = encodes_[index].valid();
-        if (stop_ || token_.is_cancelled()) {
-            // The page just rendered is dropped.
-            if (!encoding) {
-                pool_->release(rendered.buffer);
-            }
-            if (!stop_) {
-                stop_for_cancel();
-            }
-            break;
-        }
-        if (rendered.error) {
-            const ErrorKind kind = rendered.error->kind;
-            const ConvertError error = *rendered.error;
-            page_result.error = std::move(rendered.error);
-            record(EncodeOutcome{std::move(page_result), std::nullopt}, index);
-            deaths_in_a_row_ = rendered.helper_died ? deaths_in_a_row_ + 1 : deaths_in_a_row_;
-            if (kind == ErrorKind::Cancelled) {
-                stop_for_cancel();
-                break;
-            }
-            if (kind == ErrorKind::TimedOut && Clock::now() >= job_deadline) {
-                result_.error = job_timeout_error();
-                break;
-            }
-            if (deaths_in_a_row_ >= kDeathsThatEndAJob) {
-                result_.error = error;
-                break;
-            }
-            continue;
-        }
-        deaths_in_a_row_ = 0;
-
-        // Where one helper would overlap this page's encode with the next render,
-        // its outcome is recorded after that render; otherwise before it. Helpers
-        // working ahead change when pages are drawn, never what a caller sees.
-        const std::uint64_t pixels = static_cast<std::uint64_t>(page.size.width) *
-                                     static_cast<std::uint64_t>(page.size.height);
-        const bool last = index + 1 == pages_.size();
-        const bool overlapped =
-            !last && pixels >= kOverlapMinPixels && pixels <= request_.limits.overlap_max_pixels;
-        if (encoding || (overlapped && start_encode(index, rendered, page_result))) {
-            pending_ = index;
-            if (!overlapped) {
-                collect_pending();
-                if (stop_) {
-                    break;
-                }
-            }
-            continue;
-        }
-        record(commit(encode(index, rendered.buffer, rendered.stride, std::move(page_result))),
-               index);
-        if (stop_) {
+void Job::page_loop(Deadline job_deadline) {
+    dispatched_.assign(pages_.size(), false);
+    rendered_.assign(pages_.size(), std::nullopt);
+    encodes_.resize(pages_.size());
+    for (std::uint32_t index = 0; index < pages_.size(); ++index) {
+        if (!page_step(index, job_deadline)) {
             break;
         }
     }
@@ -561,7 +578,7 @@ void Job::page_loop(Deadline job_deadline) {
 
 ConvertResult Job::run() {
     const Deadline job_deadline = deadline_after(request_.limits.job_timeout_ms, Clock::now());
-    const ScopeExit wipe([this] { secure_clear(request_.password); });
+    const ScopeExit wipe([this] { request_.password.clear(); });
 
     if (auto invalid = validate_request(request_)) {
         result_.error = std::move(invalid);
@@ -635,7 +652,7 @@ MaybeError validate_request(const ConvertRequest& request) {
     if (auto problem = validate_naming_template(request.naming_template)) {
         return problem;
     }
-    if (auto problem = check_password(request.password)) {
+    if (auto problem = check_password(request.password.view())) {
         return problem;
     }
     return check_output_folder(request.output_folder);
@@ -647,13 +664,13 @@ ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
         Job job(request, progress, token, hooks);
         return job.run();
     } catch (const std::bad_alloc&) {
-        secure_clear(request.password);
+        request.password.clear();
         ConvertResult result;
         result.error =
             make_error(ErrorKind::OutOfMemory, "Not enough memory to complete the conversion.");
         return result;
     } catch (...) {
-        secure_clear(request.password);
+        request.password.clear();
         ConvertResult result;
         result.error =
             make_error(ErrorKind::InternalError, "An unexpected internal error occurred.");

@@ -4,15 +4,11 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
+#include "bl/job.h"
 #include "engine/output_file.h"
 
 namespace bl {
-
-using ProgressCallback = std::function<void(const ProgressEvent&)>;
-
-// The up-front checks of a request; nothing is opened or written.
-MaybeError validate_request(const ConvertRequest& request);
 
 namespace detail {
 

@@ -1,9 +1,11 @@
-#include "engine/job.h"
+#include "bl/job.h"
 
 #include <new>
 
+#include "engine/converter.h"
 #include "engine/job_hooks.h"
 #include "engine/pdf_input.h"
+#include "engine/zip_archive.h"
 
 namespace bl {
 
@@ -20,8 +22,7 @@ JobResult run_job(JobRequest request, const ProgressCallback& progress,
 
     JobResult result;
     result.convert = convert(std::move(request.convert), progress, token, seams.driver);
-    // A moved-from short string may still hold the password's bytes in place.
-    secure_clear(request.convert.password);
+    request.convert.password.clear();
 
     ZipOutcome& zip = result.zip;
     if (!request.want_zip || result.convert.pages_written == 0 || result.convert.cancelled) {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 #include "engine/turbojpeg_api.h"
 
 namespace bl {

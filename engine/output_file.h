@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "bl/convert_types.h"
 #include "bl/unique_fd.h"
-#include "engine/convert_types.h"
 
 namespace bl {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "bl/convert_types.h"
 #include "bl/unique_fd.h"
-#include "engine/convert_types.h"
 #include "engine/render_protocol.h"
 
 namespace bl {

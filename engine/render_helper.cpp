@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/secret.h"
-#include "engine/version.h"
+#include "bl/secret.h"
+#include "bl/version.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 #include "engine/pdf_input.h"
 #include "engine/render_protocol.h"
 

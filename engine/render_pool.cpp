@@ -56,13 +56,11 @@ RenderPool::Buffer::~Buffer() {
 
 RenderPool::~RenderPool() {
     slots_.clear();  // ends the helpers before their buffers go
-    secure_clear(password_);
 }
 
-void RenderPool::adopt(std::unique_ptr<RenderHelper> first, std::string password) {
+void RenderPool::adopt(std::unique_ptr<RenderHelper> first, Secret password) {
     slots_.front().helper = std::move(first);
     password_ = std::move(password);
-    secure_clear(password);
 }
 
 bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes) {
@@ -103,7 +101,7 @@ bool RenderPool::can_dispatch() const {
 bool RenderPool::restart(Slot& slot) {
     slot.helper.reset();
     slot.mapped.assign(buffers_.size(), false);
-    std::string password = password_;
+    std::string password(password_.view());
     auto opened = open_in_helper(input_, control_, password, image_.render_form_fields, limits_,
                                  open_deadline(limits_, Clock::now()), &token_);
     if (!opened) {

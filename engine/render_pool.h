@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "bl/convert_types.h"
+#include "bl/live_checks.h"
 #include "bl/unique_fd.h"
-#include "engine/convert_types.h"
 #include "engine/pdf_input.h"
-#include "engine/pixel_size.h"
 #include "engine/render_helper.h"
 
 namespace bl {
@@ -39,7 +39,7 @@ class RenderPool {
 
     // Takes the helper that opened the document. Helpers started later open it
     // again, with `password` when the document needs it; it is wiped with the pool.
-    void adopt(std::unique_ptr<RenderHelper> first, std::string password);
+    void adopt(std::unique_ptr<RenderHelper> first, Secret password);
 
     // Sets how many helpers may work at once (the first is the one adopted), and
     // makes two shared buffers of `bytes` for each, for pixels of `pixel_bytes`
@@ -114,7 +114,7 @@ class RenderPool {
     const ImageOptions& image_;
     const ConvertLimits& limits_;
     const CancellationToken& token_;
-    std::string password_;
+    Secret password_;
     std::vector<Slot> slots_;
     std::vector<Buffer> buffers_;
     mutable std::mutex buffers_mutex_;  // guards Buffer::busy

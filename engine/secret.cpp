@@ -1,4 +1,6 @@
-#include "engine/secret.h"
+#include "bl/secret.h"
+
+#include "bl/convert_types.h"
 
 #include <string.h>
 #include <sys/prctl.h>

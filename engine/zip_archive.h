@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
+#include "bl/job.h"
 #include "engine/output_file.h"
 
 namespace bl {
@@ -42,11 +43,6 @@ struct ZipOptions {
     // Test seams; the real calls when null.
     const detail::ZipInputHooks* input = nullptr;
     const detail::OutputSyscalls* output = nullptr;
-};
-
-struct ZipResult {
-    std::filesystem::path path;
-    std::uint64_t bytes = 0;
 };
 
 // Gathers the pages a job wrote into `base_name` + ".zip" in `output_folder`.

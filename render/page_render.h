@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/convert_types.h"
-#include "engine/pixel_size.h"
+#include "bl/convert_types.h"
+#include "bl/live_checks.h"
 #include "engine/render_protocol.h"
 #include "render/pdf_document.h"
 #include "render/pdfium_api.h"

@@ -1,7 +1,7 @@
 #include "render/pdf_document.h"
 
+#include "bl/secret.h"
 #include "engine/scope_exit.h"
-#include "engine/secret.h"
 #include "render/page_render.h"
 
 namespace bl {

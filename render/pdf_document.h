@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 #include "engine/pdf_input.h"
 #include "engine/render_protocol.h"
 #include "render/pdfium_api.h"

@@ -2,9 +2,9 @@
 
 #include <chrono>
 
+#include "bl/live_checks.h"
+#include "bl/version.h"
 #include "desktop/conversion_controller.h"
-#include "engine/pixel_size.h"
-#include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {

@@ -13,9 +13,9 @@
 
 #include <algorithm>
 
+#include "bl/live_checks.h"
+#include "bl/version.h"
 #include "desktop/main_window.h"
-#include "engine/pixel_size.h"
-#include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {

@@ -17,7 +17,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/inspection.h"
+#include "bl/inspection.h"
 #include "engine/output_file.h"
 #include "engine/pdf_input.h"
 #include "tests/support/pdf_writer.h"

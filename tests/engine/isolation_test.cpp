@@ -10,10 +10,10 @@
 #include <set>
 #include <thread>
 
+#include "bl/version.h"
 #include "engine/converter.h"
 #include "engine/render_helper.h"
 #include "engine/render_protocol.h"
-#include "engine/version.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/test_files.h"
 

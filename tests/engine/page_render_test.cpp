@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/version.h"
+#include "bl/version.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/pdfium_library.h"
 #include "tests/support/test_files.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/inspection.h"
+#include "bl/inspection.h"
 #include "render/pdf_document.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/pdfium_library.h"

@@ -2,12 +2,12 @@
 // the optional ZIP archive of the pages it wrote.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
-#include "engine/convert_types.h"
-#include "engine/converter.h"
-#include "engine/zip_archive.h"
+#include "bl/convert_types.h"
 
 namespace bl {
 
@@ -25,6 +25,11 @@ struct JobRequest {
     bool want_zip = false;
 };
 
+struct ZipResult {
+    std::filesystem::path path;
+    std::uint64_t bytes = 0;
+};
+
 struct ZipOutcome {
     bool attempted = false;  // pages were written and the job was not cancelled
     std::optional<ZipResult> archive;
@@ -35,6 +40,9 @@ struct JobResult {
     ConvertResult convert;
     ZipOutcome zip;
 };
+
+// The up-front checks of a request; nothing is opened or written.
+MaybeError validate_request(const ConvertRequest& request);
 
 // Converts, then makes the ZIP archive if it is wanted and any page was
 // written. Never throws; progress arrives on the calling thread.
