@@ -49,8 +49,10 @@ std::int32_t render_helpers_for(const ConvertLimits& limits, std::uint64_t page_
     const std::int32_t wanted = limits.render_helpers > 0
                                     ? std::min(limits.render_helpers, kMostHelpers)
                                     : default_render_helpers();
-    const std::uint64_t per_helper = 2 * std::max<std::uint64_t>(page_bytes, 1);
-    const std::uint64_t affordable = limits.render_memory_budget_bytes / per_helper;
+    // A buffer a helper and one more.
+    const std::uint64_t buffers =
+        limits.render_memory_budget_bytes / std::max<std::uint64_t>(page_bytes, 1);
+    const std::uint64_t affordable = buffers > 1 ? buffers - 1 : 1;
     return static_cast<std::int32_t>(
         std::clamp<std::uint64_t>(affordable, 1, static_cast<std::uint64_t>(wanted)));
 }

@@ -67,7 +67,7 @@ bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pi
     pixel_bytes_ = pixel_bytes;
     slots_.resize(std::max<std::size_t>(helpers, 1));
     bytes = std::max<std::size_t>(bytes, 1);
-    for (std::size_t i = 0; i < 2 * slots_.size(); ++i) {
+    for (std::size_t i = 0; i < slots_.size() + 1; ++i) {
         UniqueFd fd(::memfd_create("brightleaf-page", MFD_CLOEXEC | MFD_ALLOW_SEALING));
         if (!fd) {
             return false;

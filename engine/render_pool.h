@@ -42,8 +42,10 @@ class RenderPool {
     void adopt(std::unique_ptr<RenderHelper> first, Secret password);
 
     // Sets how many helpers may work at once (the first is the one adopted), and
-    // makes two shared buffers of `bytes` for each, for pixels of `pixel_bytes`
-    // (3: BGR, 4: BGRx); false when the memory is not to be had.
+    // makes one shared buffer of `bytes` for each and one more, for pixels of
+    // `pixel_bytes` (3: BGR, 4: BGRx); false when the memory is not to be had.
+    // The one more lets a page be encoded while every helper draws: with one
+    // helper, the two buffers of the render-and-encode overlap.
     bool prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes);
 
     // True when a helper and a buffer are free for another page.

@@ -121,7 +121,7 @@ struct ConvertLimits {
 std::int32_t default_render_helpers();
 
 // The render helpers a job uses whose largest page needs `page_bytes` per buffer
-// (two buffers a helper).
+// (a buffer a helper and one more).
 std::int32_t render_helpers_for(const ConvertLimits& limits, std::uint64_t page_bytes);
 
 inline constexpr const char* kDefaultNamingTemplate = "{original}_page_{page_number:0001}";
