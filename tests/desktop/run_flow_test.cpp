@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "desktop/main_window.h"
+#include "desktop/settings_panel.h"
 #include "engine/pixel_size.h"
 #include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
@@ -63,7 +64,7 @@ class RunFlowTest : public QObject {
     // Shows the window with the files queued and inspected and the output folder
     // chosen.
     bool prepare(MainWindow& window, const QList<fs::path>& files) {
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         return shown(window) && addAndInspect(window.controller(), files);
     }
 
@@ -328,14 +329,14 @@ class RunFlowTest : public QObject {
         MainWindow window;
         QVERIFY(prepare(window, {files_->pdf("a.pdf")}));
         // Not ready: the reason goes to the status line.
-        window.setOutputFolder(QString());
+        window.settingsPanel().setOutputFolder(QString());
         QCOMPARE(statusLine(window), "Choose where to save the images.");
         widget<QLabel>(window, "statusLabel")->setText(QString());
         window.startConversion();
         QCOMPARE(statusLine(window), "Choose where to save the images.");
 
         // Refused by the controller: the folder went away after it was chosen.
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         fs::remove_all(files_->out);
         QStringList reported;
         whenOpens<QMessageBox>([&](QMessageBox* box) {
