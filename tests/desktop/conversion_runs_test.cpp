@@ -25,7 +25,6 @@ struct Ran {
     // `selected` pages, of which the first `written` were written.
     Ran(std::uint32_t selected, std::uint32_t written) {
         ConvertResult& convert = result.convert;
-        convert.document.page_count = static_cast<std::int32_t>(selected);
         convert.pages_selected = selected;
         for (std::uint32_t page = 1; page <= written; ++page) {
             PageResult done;
@@ -48,9 +47,6 @@ struct Ran {
     Ran&& stops(ErrorKind kind, std::string message) && {
         result.convert.error = ConvertError{kind, std::move(message), 0};
         result.convert.cancelled = kind == ErrorKind::Cancelled;
-        if (kind == ErrorKind::PasswordRequired || kind == ErrorKind::WrongPassword) {
-            result.convert.document.page_count = 0;
-        }
         return std::move(*this);
     }
     Ran&& zipped(const char* error = nullptr) && {
@@ -73,21 +69,13 @@ QString describe(const JobOutcome& outcome) {
     for (const QString& file : outcome.job.outputFiles + QStringList{outcome.job.zipPath}) {
         files.append(QFileInfo(file).fileName());
     }
-    QString next;
-    switch (outcome.next) {
-        case JobOutcome::Next::NextJob:
-            next = QStringLiteral("next");
-            break;
-        case JobOutcome::Next::AskPassword:
-            next = outcome.previousAttemptWrong ? QStringLiteral("ask for the password again")
-                                                : QStringLiteral("ask for the password");
-            break;
-        case JobOutcome::Next::AskAboutExistingFiles:
-            next = QStringLiteral("ask: ") + outcome.question;
-            break;
-        case JobOutcome::Next::StopRun:
-            next = QStringLiteral("stop");
-            break;
+    using enum JobOutcome::Next;
+    static const char* const steps[] = {"next", "ask for the password", "ask: ", "stop"};
+    QString next = steps[static_cast<int>(outcome.next)];
+    if (outcome.next == AskAboutExistingFiles) {
+        next += outcome.question;
+    } else if (outcome.next == AskPassword && outcome.previousAttemptWrong) {
+        next += QStringLiteral(" again");
     }
     const JobQueueModel model;
     return QStringList{model.statusText(outcome.job), files.join(' ').trimmed(),
@@ -154,9 +142,6 @@ class ConversionRunsTest : public QObject {
             "Failed: Page 1: Took too long. |  | finished, next | 1 failed, 0 images");
         row("stopped before any page", Ran(3, 0).stops(ErrorKind::DiskFull, "Disk full."),
             "Failed: Disk full. |  | finished, next | 1 failed, 0 images");
-        row("stopped after a page", Ran(3, 1).stops(ErrorKind::DiskFull, "Disk full."),
-            "Partly done — 1 of 3 pages. Disk full. | a_page_0001.jpg | finished, next | "
-            "1 partly, 1 images");
         row("password", Ran(0, 0).stops(ErrorKind::PasswordRequired, "Locked."),
             "Password required |  | ask for the password | 0 images");
         row("wrong password", Ran(0, 0).stops(ErrorKind::WrongPassword, "Wrong."),
@@ -340,114 +325,6 @@ class ConversionRunsTest : public QObject {
         QCOMPARE(waitForRun(again), "1 skipped, 0 images");
     }
 
-    void existingFilesAnswered_data() {
-        QTest::addColumn<Policy>("answer");
-        QTest::addColumn<QList<int>>("launches");  // the file index of each launch
-        QTest::addColumn<QString>("tally");
-        QTest::addColumn<QStringList>("names");
-        // a_page_0002.jpg and b_page_0001.jpg are there already; the first file is
-        // launched again once answered.
-        const QString both = QStringLiteral("2 converted, 3 images");
-        QTest::newRow("keep both")
-            << Policy::KeepBoth << QList<int>{0, 0, 1} << both
-            << QStringList{"a_page_0001.jpg", "a_page_0002 (2).jpg", "a_page_0002.jpg",
-                           "b_page_0001 (2).jpg", "b_page_0001.jpg"};
-        QTest::newRow("replace") << Policy::Replace << QList<int>{0, 0, 1} << both
-                                 << QStringList{"a_page_0001.jpg", "a_page_0002.jpg",
-                                                "b_page_0001.jpg"};
-        // Cancel stops the run before anything is written.
-        QTest::newRow("cancel") << Policy::Ask << QList<int>{0} << "0 images, stopped"
-                                << QStringList{"a_page_0002.jpg", "b_page_0001.jpg"};
-    }
-
-    void existingFilesAnswered() {
-        QFETCH(Policy, answer);
-        QFETCH(QList<int>, launches);
-        QFETCH(QString, tally);
-        QFETCH(QStringList, names);
-        test::write_file(out("a_page_0002.jpg"), "old");
-        test::write_file(out("b_page_0001.jpg"), "old");
-        ConversionController controller;
-        QVERIFY(addAndInspect(controller, {pdf("a.pdf", 2), pdf("b.pdf", 1)}));
-        QSignalSpy found(&controller, &ConversionController::existingFilesFound);
-        QSignalSpy launched(&controller, &ConversionController::jobStarted);
-        whenAsked(controller, &ConversionController::existingFilesFound,
-                  [&controller, answer](quint64 id) {
-                      QCOMPARE(controller.model()->job(id)->state, Ready);
-                      controller.resolveExisting(id, answer);
-                  });
-        QCOMPARE(run(controller), tally);
-
-        // Asked once, about the first file; the answer holds for the later one too.
-        QCOMPARE(calls(found),
-                 (QList<QVariantList>{
-                     {job(controller, 0).id,
-                      QStringLiteral("\"a_page_0002.jpg\" already exists in the output "
-                                     "folder. Choose another folder, or allow overwriting "
-                                     "or renaming.")}}));
-        QCOMPARE(argument<int>(launched, 1), launches);
-        QCOMPARE(outNames(), names);
-        const bool replaced = answer == Policy::Replace;
-        QCOMPARE(test::read_file(out("a_page_0002.jpg")) == "old", !replaced);
-        QCOMPARE(test::read_file(out("b_page_0001.jpg")) == "old", !replaced);
-        QCOMPARE(states(controller),
-                 answer == Policy::Ask ? (States{Ready, Ready}) : (States{Done, Done}));
-        QVERIFY(!controller.isRunning());
-    }
-
-    void cancelStopsAfterTheCurrentPage_data() {
-        QTest::addColumn<PageGate::Stage>("stage");
-        QTest::addColumn<int>("pages");
-        QTest::addColumn<JobState>("state");
-        QTest::addColumn<QString>("stopped");
-        QTest::addColumn<QString>("again");
-        // Cancelled while page 2 waits: page 1 stays on disk and is counted.
-        QTest::newRow("during a job")
-            << PageGate::Stage::Render << 5 << Cancelled << "1 images, stopped"
-            << "2 converted, 6 images";
-        // The only page is rendered: the engine no longer looks at the token, so
-        // the job ends normally and the run stops after it.
-        QTest::newRow("after the last page")
-            << PageGate::Stage::Encode << 1 << Done << "1 converted, 1 images, stopped"
-            << "1 converted, 1 images";
-    }
-
-    void cancelStopsAfterTheCurrentPage() {
-        QFETCH(PageGate::Stage, stage);
-        QFETCH(int, pages);
-        QFETCH(JobState, state);
-        QFETCH(QString, stopped);
-        QFETCH(QString, again);
-        PageGate gate(stage, stage == PageGate::Stage::Render ? 2 : 1);
-        ConversionController controller;
-        const auto opener = gate.openAtScopeExit();
-        QVERIFY(addAndInspect(controller, {pdf("long.pdf", pages), pdf("next.pdf", 1)}));
-        QSignalSpy launched(&controller, &ConversionController::jobStarted);
-        QSignalSpy finishedJobs(&controller, &ConversionController::jobFinished);
-        QSignalSpy finished(&controller, &ConversionController::runFinished);
-
-        QVERIFY(controller.start(settings()));
-        QVERIFY(gate.waitUntilReached());
-        controller.cancel();
-        QVERIFY(controller.isCancelling());
-        QVERIFY(controller.isRunning());
-        gate.open();
-        QCOMPARE(waitForRun(finished), stopped);
-
-        QCOMPARE(states(controller), (States{state, Ready}));
-        QCOMPARE(job(controller, 0).pagesDone, 1);
-        QCOMPARE(job(controller, 0).outputFiles, qpaths({out("long_page_0001.jpg")}));
-        QCOMPARE(outNames(), QStringList{"long_page_0001.jpg"});
-        QCOMPARE(launched.count(), 1);
-        QCOMPARE(finishedJobs.count(), 1);
-        QVERIFY(!controller.isCancelling());
-
-        // A cancelled job runs again, from scratch, in the next run.
-        QCOMPARE(runToEnd(controller, settings(false, Policy::Replace)), again);
-        QCOMPARE(states(controller), (States{Done, Done}));
-        QCOMPARE(job(controller, 0).message, QString());
-    }
-
     void aFailedPageAndTheZip() {
         // Page 2's time is up before it starts; the other two are written and archived.
         bl::detail::driver_hooks().page_deadline = [](std::uint32_t page, Deadline deadline) {
@@ -462,22 +339,6 @@ class ConversionRunsTest : public QObject {
         QCOMPARE(report.zipPath, qpath(out("report.zip")));
         QCOMPARE(outNames(),
                  (QStringList{"report.zip", "report_page_0001.jpg", "report_page_0003.jpg"}));
-    }
-
-    void zipUnderAskKeepsBoth() {
-        test::write_file(out("report.zip"), "old");
-        ConversionController controller;
-        QVERIFY(addAndInspect(controller, {pdf("report.pdf", 2)}));
-        QSignalSpy found(&controller, &ConversionController::existingFilesFound);
-        QCOMPARE(runToEnd(controller, settings(true)), "1 converted, 2 images");
-
-        // Only the pages are asked about; the archive never replaces the old one.
-        QCOMPARE(found.count(), 0);
-        QCOMPARE(job(controller, 0).zipPath, qpath(out("report (2).zip")));
-        QCOMPARE(test::read_file(out("report.zip")), std::string("old"));
-        QCOMPARE(test::read_file(out("report (2).zip")).substr(0, 4), std::string("PK\x03\x04"));
-        QCOMPARE(outNames(), (QStringList{"report (2).zip", "report.zip", "report_page_0001.jpg",
-                                          "report_page_0002.jpg"}));
     }
 
     void removingAllJobsDuringARun() {
