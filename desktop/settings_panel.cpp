@@ -291,11 +291,6 @@ SavedSettings SettingsPanel::settings() const {
 }
 
 void SettingsPanel::setSettings(const SavedSettings& settings) {
-    const bool allPages = settings.pages == QStringLiteral("all");
-    (allPages ? allPagesRadio_ : selectedPagesRadio_)->setChecked(true);
-    if (!allPages) {
-        pagesEdit_->setText(settings.pages);
-    }
     // The spin box first: its reaction picks the matching preset, and a stored
     // preset then wins over the stored DPI.
     dpiSpin_->setValue(settings.dpi);

@@ -38,7 +38,8 @@ class SettingsPanel : public QScrollArea {
     // typed, trimmed) and the panel's own state. The window's geometry is not
     // the panel's and stays empty.
     SavedSettings settings() const;
-    // Shows a record, then checks it.
+    // Shows a record, then checks it. The page selection stays as it is: a
+    // selection fits the files of one session only.
     void setSettings(const SavedSettings& settings);
 
     bool pageSelectionValid() const { return pageSelectionValid_; }
