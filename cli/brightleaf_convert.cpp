@@ -12,11 +12,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "bl/inspection.h"
+#include "bl/secret.h"
+#include "bl/unique_fd.h"
 #include "cli/command_line.h"
 #include "cli/conversion_run.h"
-#include "engine/inspection.h"
-#include "engine/pdf_input.h"
-#include "engine/secret.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ extern "C" void on_signal_at_prompt(int) {
 }
 
 // Reads the password from the terminal without echoing it.
-bl::cli::SecretLine read_password_from_terminal(std::string& password) {
+bl::cli::SecretLine read_password_from_terminal(bl::Secret& password) {
     const bool can_hide = ::tcgetattr(STDIN_FILENO, &g_prompt_saved) == 0;
     struct sigaction previous_int {};
     struct sigaction previous_term {};
@@ -135,7 +135,7 @@ bl::cli::SecretLine read_password_from_terminal(std::string& password) {
 
 // Reads the password that the options name. Returns false when it cannot be
 // used, after saying why.
-bool read_password(const bl::cli::Options& options, std::string& password) {
+bool read_password(const bl::cli::Options& options, bl::Secret& password) {
     using bl::cli::SecretLine;
     // From here on the process holds a password, which no core dump may carry.
     bl::disable_core_dumps();
@@ -153,14 +153,11 @@ bool read_password(const bl::cli::Options& options, std::string& password) {
             return false;
         }
     } else {
-        const int fd = ::open(options.password_file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            read = bl::cli::read_secret_line(fd, password);
+        const bl::UniqueFd file(::open(options.password_file.c_str(), O_RDONLY | O_CLOEXEC));
+        if (file) {
+            read = bl::cli::read_secret_line(file.get(), password);
         }
         error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
         source = "the password file \"" + options.password_file + "\"";
         if (read == SecretLine::Failed) {
             std::fprintf(stderr, "%s: could not read %s: %s\n", kProgramName, source.c_str(),
@@ -175,18 +172,12 @@ bool read_password(const bl::cli::Options& options, std::string& password) {
                      kProgramName, source.c_str(), bl::cli::kMaxPasswordLine);
         return false;
     }
-    if (const bl::MaybeError problem = bl::check_password(password)) {
+    if (const bl::MaybeError problem = bl::check_password(password.view())) {
         std::fprintf(stderr, "%s: %s\n", kProgramName, problem->message.c_str());
         return false;
     }
     return true;
 }
-
-// Wipes the password however main ends.
-struct SecretGuard {
-    std::string& secret;
-    ~SecretGuard() { bl::secure_clear(secret); }
-};
 
 }  // namespace
 
@@ -199,8 +190,7 @@ int main(int argc, char** argv) {
     }
     const bl::cli::Options& options = *parsed.options;
 
-    std::string password;
-    const SecretGuard guard{password};
+    bl::Secret password;
     if ((options.password_stdin || !options.password_file.empty()) &&
         !read_password(options, password)) {
         return kExitUsage;

@@ -12,12 +12,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "engine/converter.h"
-#include "engine/inspection.h"
-#include "engine/page_selection.h"
-#include "engine/pdf_input.h"
-#include "engine/pixel_size.h"
-#include "engine/version.h"
+#include "bl/inspection.h"
+#include "bl/job.h"
+#include "bl/live_checks.h"
+#include "bl/version.h"
 
 namespace bl::cli {
 
@@ -109,19 +107,26 @@ ConvertRequest base_request(const Options& options) {
     return request;
 }
 
-ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
-    Options options;
+namespace {
+
+// What the options give as text and is turned into settings after parsing.
+struct OptionTexts {
     std::string existing = "ask";
     std::string background = "FFFFFF";
     std::string chroma = "auto";
     bool no_annotations = false;
     bool no_form_fields = false;
+};
 
-    CLI::App app{"Converts every page of each PDF into a JPEG image; each PDF is one job.",
-                 kProgramName};
-    app.footer(kFooter);
-    app.set_version_flag("--version", version_text(),
-                         "Show the program's and its libraries' versions and exit");
+std::string colour_problem(const std::string& value) {
+    return parse_colour(value) ? std::string()
+                               : "\"" + value +
+                                     "\" is not a colour; write six hexadecimal digits RRGGBB, "
+                                     "such as FFFFFF for white";
+}
+
+// The options of what to convert and how the images look.
+void add_image_options(CLI::App& app, Options& options, OptionTexts& texts) {
     app.add_option("PDF", options.inputs, "The PDF files to convert")->required()->type_name("");
     app.add_option("-o,--output", options.output_folder,
                    "Folder that receives the images (default: the current folder)")
@@ -138,26 +143,19 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     app.add_option("-n,--name", options.naming_template, "File naming template")
         ->type_name("TEMPLATE")
         ->capture_default_str();
-    app.add_option("-e,--existing", existing,
+    app.add_option("-e,--existing", texts.existing,
                    "When an image's name is taken: ask (refuse the file, since nothing can be "
                    "asked here), replace, or keep-both (add a number to the new name)")
         ->type_name("POLICY")
         ->check(CLI::IsMember({"ask", "replace", "keep-both"}))
         ->capture_default_str();
-    app.add_option("--background", background, "Colour under transparent areas, as RRGGBB")
-        ->check(CLI::Validator(
-            [](const std::string& value) -> std::string {
-                return parse_colour(value) ? std::string()
-                                           : "\"" + value +
-                                                 "\" is not a colour; write six hexadecimal "
-                                                 "digits RRGGBB, such as FFFFFF for white";
-            },
-            ""))
+    app.add_option("--background", texts.background, "Colour under transparent areas, as RRGGBB")
+        ->check(CLI::Validator(colour_problem, ""))
         ->type_name("RRGGBB")
         ->capture_default_str();
-    app.add_flag("--no-annotations", no_annotations, "Do not draw annotations");
-    app.add_flag("--no-form-fields", no_form_fields, "Do not draw form fields");
-    app.add_option("--chroma", chroma,
+    app.add_flag("--no-annotations", texts.no_annotations, "Do not draw annotations");
+    app.add_flag("--no-form-fields", texts.no_form_fields, "Do not draw form fields");
+    app.add_option("--chroma", texts.chroma,
                    "Chroma subsampling: auto, 444, 420, or gray (a greyscale image)")
         ->type_name("MODE")
         ->check(CLI::IsMember({"auto", "444", "420", "gray"}))
@@ -165,6 +163,10 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     app.add_flag("--optimize", options.optimize, "Optimise the JPEG Huffman tables");
     app.add_flag("--zip", options.zip,
                  "Also gather each PDF's images into NAME.zip in the output folder");
+}
+
+// The options of how a run goes: limits, helpers, passwords and output.
+void add_run_options(CLI::App& app, Options& options) {
     app.add_option("--page-timeout", options.page_timeout_ms,
                    "Milliseconds allowed for rendering one page; 0 for no limit")
         ->type_name("MS")
@@ -190,57 +192,68 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
                  "nothing");
     app.add_flag("--json", options.json,
                  "Write one JSON object per file to standard output instead of text");
+}
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        ParsedCommandLine parsed;
-        parsed.output = app.help() + "\n";
-        return parsed;
-    } catch (const CLI::CallForAllHelp&) {
-        ParsedCommandLine parsed;
-        parsed.output = app.help("", CLI::AppFormatMode::All) + "\n";
-        return parsed;
-    } catch (const CLI::CallForVersion& version) {
-        ParsedCommandLine parsed;
-        parsed.output = std::string(version.what()) + "\n";
-        return parsed;
-    } catch (const CLI::ParseError& error) {
-        return usage_error(error.what());
-    }
-
+// Settings that are wrong for every file are usage errors, reported once before
+// anything is opened; a page beyond the end is each file's own matter.
+MaybeError check_options(Options& options, const OptionTexts& texts) {
     static const std::map<std::string, ExistingFilePolicy> kPolicies = {
         {"ask", ExistingFilePolicy::Ask},
         {"replace", ExistingFilePolicy::Replace},
         {"keep-both", ExistingFilePolicy::KeepBoth}};
     static const std::map<std::string, std::int32_t> kChroma = {
         {"auto", 0}, {"444", 1}, {"420", 2}, {"gray", 3}};
-    options.existing_files = kPolicies.at(existing);
-    options.chroma = kChroma.at(chroma);
-    options.background = *parse_colour(background);
-    options.annotations = !no_annotations;
-    options.form_fields = !no_form_fields;
-
-    if (!options.info) {
-        // Settings that are wrong for every file are usage errors, reported once
-        // before anything is opened.
-        if (const MaybeError error = validate_request(base_request(options))) {
-            return usage_error(error->message);
-        }
-        // Only the syntax: a page beyond the end is a matter of each file's own
-        // page count, reported with that file.
-        if (const MaybeError error = check_page_selection_syntax(options.pages)) {
-            return usage_error(error->message);
-        }
+    options.existing_files = kPolicies.at(texts.existing);
+    options.chroma = kChroma.at(texts.chroma);
+    options.background = *parse_colour(texts.background);
+    options.annotations = !texts.no_annotations;
+    options.form_fields = !texts.no_form_fields;
+    if (options.info) {
+        return std::nullopt;
     }
+    if (MaybeError error = validate_request(base_request(options))) {
+        return error;
+    }
+    return check_page_selection_syntax(options.pages);
+}
+
+}  // namespace
+
+ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
+    Options options;
+    OptionTexts texts;
+    CLI::App app{"Converts every page of each PDF into a JPEG image; each PDF is one job.",
+                 kProgramName};
+    app.footer(kFooter);
+    app.set_version_flag("--version", version_text(),
+                         "Show the program's and its libraries' versions and exit");
+    add_image_options(app, options, texts);
+    add_run_options(app, options);
 
     ParsedCommandLine parsed;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        parsed.output = app.help() + "\n";
+        return parsed;
+    } catch (const CLI::CallForAllHelp&) {
+        parsed.output = app.help("", CLI::AppFormatMode::All) + "\n";
+        return parsed;
+    } catch (const CLI::CallForVersion& version) {
+        parsed.output = std::string(version.what()) + "\n";
+        return parsed;
+    } catch (const CLI::ParseError& error) {
+        return usage_error(error.what());
+    }
+    if (const MaybeError error = check_options(options, texts)) {
+        return usage_error(error->message);
+    }
     parsed.options = std::move(options);
     return parsed;
 }
 
-SecretLine read_secret_line(int fd, std::string& line) {
-    secure_clear(line);
+SecretLine read_secret_line(int fd, Secret& line) {
+    line.clear();
     // Room for the longest line with its CR LF, and one byte more to tell a
     // longer one.
     std::array<char, kMaxPasswordLine + 3> buffer;
@@ -275,8 +288,7 @@ SecretLine read_secret_line(int fd, std::string& line) {
         outcome = SecretLine::TooLong;
     }
     if (outcome == SecretLine::Read) {
-        line.reserve(end);
-        line.assign(buffer.data(), end);
+        line = Secret(std::string(buffer.data(), end));
     }
     const int saved = errno;
     ::explicit_bzero(buffer.data(), buffer.size());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 
 namespace bl::cli {
 
@@ -69,6 +69,6 @@ enum class SecretLine { Read, Failed, TooLong };
 // `line`, which is cleared first. Reads into one fixed buffer, normally in one
 // call, and wipes it, so that no copy of the secret is left in a stream buffer;
 // a line over kMaxPasswordLine bytes is refused. Failed leaves errno set.
-SecretLine read_secret_line(int fd, std::string& line);
+SecretLine read_secret_line(int fd, Secret& line);
 
 }  // namespace bl::cli

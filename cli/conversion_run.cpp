@@ -7,12 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "bl/inspection.h"
+#include "bl/job.h"
 #include "cli/json_text.h"
-#include "engine/converter.h"
-#include "engine/inspection.h"
-#include "engine/job.h"
-#include "engine/pdf_input.h"
-#include "engine/zip_archive.h"
 
 namespace bl::cli {
 
@@ -300,8 +297,9 @@ class Reporter {
 };
 
 // Returns whether the file's facts could be read.
-bool inspect_one(const std::string& input, const std::string& password, Reporter& reporter) {
-    const Result<DocumentInfo> info = inspect_pdf(input, std::string(password), ConvertLimits{});
+bool inspect_one(const std::string& input, const Secret& password, Reporter& reporter) {
+    const Result<DocumentInfo> info =
+        inspect_pdf(input, std::string(password.view()), ConvertLimits{});
 
     JsonWriter json;
     const std::optional<ConvertError> error =
@@ -360,7 +358,7 @@ struct JobTally {
     std::uint32_t images = 0;
 };
 
-JobTally convert_one(const Options& options, const std::string& input, const std::string& password,
+JobTally convert_one(const Options& options, const std::string& input, const Secret& password,
                      const CancellationToken& token, Reporter& reporter) {
     ConvertRequest request = base_request(options);
     request.input = input;
@@ -373,8 +371,6 @@ JobTally convert_one(const Options& options, const std::string& input, const std
         }
     };
     JobResult job = run_job(JobRequest{std::move(request), options.zip}, progress, token);
-    // A moved-from short string may still hold the password's bytes in place.
-    secure_clear(request.password);
     const ConvertResult& result = job.convert;
     const ZipOutcome& zip = job.zip;
 
@@ -451,7 +447,7 @@ std::string page_size_text(PageSize size) {
            short_decimal(size.height * kMillimetresPerPoint, 1) + " mm)";
 }
 
-int run_inputs(const Options& options, const std::string& password, const CancellationToken& token,
+int run_inputs(const Options& options, const Secret& password, const CancellationToken& token,
                const Console& console) {
     Reporter reporter(options, console);
     std::uint32_t files_ok = 0;

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "bl/convert_types.h"
 #include "cli/command_line.h"
-#include "engine/convert_types.h"
 
 namespace bl::cli {
 
@@ -19,7 +19,7 @@ struct Console {
 
 // Converts or inspects every input with the same password and returns the exit
 // status. Stops before the next input once `token` is set.
-int run_inputs(const Options& options, const std::string& password, const CancellationToken& token,
+int run_inputs(const Options& options, const Secret& password, const CancellationToken& token,
                const Console& console);
 
 // "1.7" for 17; "unknown" for 0.

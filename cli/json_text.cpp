@@ -1,5 +1,7 @@
 #include "cli/json_text.h"
 
+#include "bl/utf8.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -7,51 +9,7 @@
 
 namespace bl::cli {
 
-namespace {
-
-bool is_continuation(unsigned char byte) {
-    return (byte & 0xC0U) == 0x80U;
-}
-
-// The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
-// Overlong forms, surrogates and code points above U+10FFFF are not well formed.
-std::size_t utf8_sequence_length(std::string_view text) {
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char second_min = 0x80;
-    unsigned char second_max = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) {
-            second_min = 0xA0;
-        } else if (lead == 0xED) {
-            second_max = 0x9F;
-        }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) {
-            second_min = 0x90;
-        } else if (lead == 0xF4) {
-            second_max = 0x8F;
-        }
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < second_min || byte(1) > second_max) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (!is_continuation(byte(i))) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string json_string(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -62,7 +20,7 @@ std::string json_string(std::string_view text) {
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte >= 0x80) {
-            const std::size_t length = utf8_sequence_length(text.substr(i));
+            const std::size_t length = utf8::sequence_length(text, i);
             if (length == 0) {
                 out += "\\ufffd";
                 ++i;

@@ -14,7 +14,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/inspection.h"
+#include "bl/inspection.h"
 
 namespace bl::desktop {
 
@@ -361,12 +361,9 @@ bl::ConvertRequest ConversionController::requestFor(const Job& job) {
     bl::ConvertRequest request;
     request.input = toEnginePath(job.path);
     if (const auto stored = passwords_.find(job.id); stored != passwords_.end()) {
-        // Heap storage from the start, so that every later move hands on this one
-        // buffer, which the engine wipes, instead of copying a short string.
-        const std::string_view password = stored->second.view();
-        request.password.reserve(std::max(password.size(), 2 * sizeof(std::string)));
-        request.password.assign(password);
-        // The secret wipes its own copy as it goes.
+        // Moved, not copied: the request carries the one buffer on to the engine,
+        // which wipes it, and the emptied secret goes.
+        request.password = std::move(stored->second);
         passwords_.erase(stored);
     }
     request.pages = toUtf8(settings_.pages);
@@ -401,14 +398,14 @@ void ConversionController::launch(quint64 id) {
     cancelToken_ = bl::CancellationToken();
     ConversionController* controller = this;
     jobTask_ = QtConcurrent::run(
-        QThreadPool::globalInstance(),
-        [controller, id, request = std::move(request), token = cancelToken_]() mutable {
+        QThreadPool::globalInstance(), [controller, id, request = std::move(request),
+                                        token = cancelToken_, hooks = jobHooks_]() mutable {
             const auto progress = [controller, id](const bl::ProgressEvent& event) {
                 QMetaObject::invokeMethod(
                     controller, [controller, id, event] { controller->handleProgress(id, event); },
                     Qt::QueuedConnection);
             };
-            bl::JobResult result = bl::run_job(std::move(request), progress, token);
+            bl::JobResult result = bl::run_job(std::move(request), progress, token, hooks);
             QMetaObject::invokeMethod(
                 controller,
                 [controller, id, result = std::move(result)] {

@@ -12,10 +12,10 @@
 
 #include <unordered_map>
 
+#include "bl/convert_types.h"
+#include "bl/job.h"
+#include "bl/secret.h"
 #include "desktop/job_queue_model.h"
-#include "engine/convert_types.h"
-#include "engine/job.h"
-#include "engine/secret.h"
 
 namespace bl::desktop {
 
@@ -62,6 +62,9 @@ class ConversionController : public QObject {
     bool start(const ConversionSettings& settings, QString* error = nullptr);
     // Stops the run after the current page, or at once while a prompt is open.
     void cancel();
+    // Test seam: the engine's hooks for every job from now on; they must outlive
+    // the controller's jobs.
+    void setJobHooks(const bl::detail::JobHooks* hooks) { jobHooks_ = hooks; }
     // Answers to passwordRequired; ignored unless that prompt is open.
     void providePassword(quint64 id, const QString& password);
     void skipFile(quint64 id);
@@ -134,6 +137,7 @@ class ConversionController : public QObject {
     std::unordered_map<quint64, bl::Secret> passwords_;
     bl::CancellationToken cancelToken_;
     QFuture<void> jobTask_;
+    const bl::detail::JobHooks* jobHooks_ = nullptr;
 };
 
 // What a job's result comes to, worked out without touching the controller:

@@ -14,10 +14,9 @@
 
 #include <algorithm>
 
+#include "bl/version.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/settings_panel.h"
-#include "engine/pixel_size.h"
-#include "engine/version.h"
 
 namespace bl::desktop {
 

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "bl/secret.h"
 #include "desktop/conversion_controller.h"
-#include "engine/secret.h"
 
 namespace bl::desktop {
 

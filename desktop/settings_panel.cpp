@@ -31,10 +31,8 @@
 #include <string>
 #include <utility>
 
+#include "bl/live_checks.h"
 #include "desktop/job_queue_model.h"
-#include "engine/naming_template.h"
-#include "engine/page_selection.h"
-#include "engine/pixel_size.h"
 
 namespace bl::desktop {
 

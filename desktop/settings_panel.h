@@ -8,8 +8,8 @@
 
 #include <functional>
 
+#include "bl/convert_types.h"
 #include "desktop/settings_store.h"
-#include "engine/convert_types.h"
 
 class QCheckBox;
 class QComboBox;

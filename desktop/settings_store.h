@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "bl/convert_types.h"
 #include "desktop/conversion_controller.h"
-#include "engine/convert_types.h"
 
 class QSettings;
 

@@ -1,4 +1,4 @@
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 
 #include <algorithm>
 #include <cmath>

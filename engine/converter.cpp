@@ -1,4 +1,5 @@
 #include "engine/converter.h"
+#include "engine/scope_exit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,26 +12,16 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bl/live_checks.h"
+#include "bl/secret.h"
 #include "engine/jpeg_encoder.h"
 #include "engine/naming_template.h"
 #include "engine/output_file.h"
-#include "engine/page_selection.h"
 #include "engine/pdf_input.h"
-#include "engine/pixel_size.h"
 #include "engine/render_helper.h"
 #include "engine/render_pool.h"
-#include "engine/secret.h"
 
 namespace bl {
-
-namespace detail {
-
-DriverHooks& driver_hooks() {
-    static DriverHooks hooks;
-    return hooks;
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -91,30 +82,15 @@ bool stops_the_job(ErrorKind kind) {
     }
 }
 
-bool name_is_taken(const std::filesystem::path& path) {
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(path, error);
-    // A query that fails counts as nothing there; the commit decides in the end.
-    return !error && status.type() != std::filesystem::file_type::not_found;
-}
-
-// Runs a clean-up on every way out of a scope, exceptions included.
-template <class F>
-class ScopeExit {
-  public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() { f_(); }
-
-  private:
-    F f_;
-};
-
 class Job {
   public:
-    Job(ConvertRequest& request, const ProgressCallback& progress, const CancellationToken& token)
-        : request_(request), progress_(progress), token_(token) {}
+    Job(ConvertRequest& request, const ProgressCallback& progress, const CancellationToken& token,
+        const detail::DriverHooks& hooks)
+        : request_(request),
+          progress_(progress),
+          token_(token),
+          hooks_(hooks),
+          output_calls_(hooks.output != nullptr ? *hooks.output : detail::real_output_syscalls()) {}
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
     ~Job();
@@ -126,6 +102,12 @@ class Job {
     MaybeError plan_pages(const std::vector<std::int32_t>& selection);
     MaybeError check_names_are_free() const;
     void page_loop(Deadline job_deadline);
+    // One page in selection order; false when the job stops here.
+    bool page_step(std::uint32_t index, Deadline job_deadline);
+    RenderOutcome render_in_turn(std::uint32_t index, Deadline job_deadline);
+    bool record_render_failure(std::uint32_t index, const ConvertError& error, bool helper_died,
+                               PageResult page_result, Deadline job_deadline);
+    bool encode_in_turn(std::uint32_t index, const RenderOutcome& rendered, PageResult page_result);
     void dispatch(std::uint32_t index, Deadline job_deadline);
     bool render_ahead() const { return helper_count_ > 1; }
     void fill_ahead(Deadline job_deadline);
@@ -146,6 +128,8 @@ class Job {
     ConvertRequest& request_;
     const ProgressCallback& progress_;
     const CancellationToken& token_;
+    const detail::DriverHooks& hooks_;
+    const detail::OutputSyscalls& output_calls_;
 
     ConvertResult result_;
     std::vector<PlannedPage> pages_;
@@ -213,7 +197,7 @@ MaybeError Job::open_document(Deadline job_deadline) {
 
     // Helpers started after a crash open the document again, so an encrypted
     // document's password is kept until the job ends.
-    std::string password = request_.password;
+    std::string password(request_.password.view());
     // The job's limit ends an open only after the grace a page gets as well; an
     // open that finishes in time leaves the limit to the first check of the loop.
     const Deadline job_grace =
@@ -233,8 +217,8 @@ MaybeError Job::open_document(Deadline job_deadline) {
     pool_ =
         std::make_unique<RenderPool>(*input_, *control_, request_.image, request_.limits, token_);
     pool_->adopt(std::move(opened->helper),
-                 opened->info.encrypted ? std::move(request_.password) : std::string());
-    secure_clear(request_.password);
+                 opened->info.encrypted ? std::move(request_.password) : Secret());
+    request_.password.clear();
     return std::nullopt;
 }
 
@@ -292,7 +276,8 @@ MaybeError Job::plan_pages(const std::vector<std::int32_t>& selection) {
 MaybeError Job::check_names_are_free() const {
     for (const PlannedPage& page : pages_) {
         const std::string file_name = page.name + ".jpg";
-        if (name_is_taken(request_.output_folder / to_path(file_name))) {
+        // A query that fails counts as nothing there; the commit decides in the end.
+        if (name_is_taken(request_.output_folder / to_path(file_name)).value_or(false)) {
             return make_error(ErrorKind::OutputExists,
                               "\"" + file_name +
                                   "\" already exists in the output folder. Choose another "
@@ -307,7 +292,7 @@ EncodedPage Job::encode(std::uint32_t index, int buffer, std::int32_t stride,
     const PlannedPage& page = pages_[index];
     // The buffer goes back to the pool however the step ends.
     const ScopeExit release([this, buffer] { pool_->release(buffer); });
-    if (const auto& hook = detail::driver_hooks().before_encode) {
+    if (const auto& hook = hooks_.before_encode) {
         hook(page.number);
     }
     std::unique_ptr<JpegEncoder> encoder;
@@ -345,7 +330,7 @@ EncodedPage Job::encode(std::uint32_t index, int buffer, std::int32_t stride,
     encoded.page_result = std::move(page_result);
     // Written and synced here, beside the other work; only the final name is
     // given in page order.
-    auto file = prepare_page_file(request_.output_folder, page.name, *jpeg);
+    auto file = prepare_page_file(request_.output_folder, page.name, *jpeg, output_calls_);
     if (!file) {
         encoded.write_error = std::move(file.error());
         return encoded;
@@ -416,7 +401,7 @@ void Job::collect_pending() {
 }
 
 bool Job::start_encode(std::uint32_t index, const RenderOutcome& rendered, PageResult page_result) {
-    const auto& hooks = detail::driver_hooks();
+    const auto& hooks = hooks_;
     if (hooks.may_start_thread && !hooks.may_start_thread()) {
         return false;
     }
@@ -440,7 +425,7 @@ bool Job::start_encode(std::uint32_t index, const RenderOutcome& rendered, PageR
 }
 
 void Job::dispatch(std::uint32_t index, Deadline job_deadline) {
-    const auto& hooks = detail::driver_hooks();
+    const auto& hooks = hooks_;
     const PlannedPage& page = pages_[index];
     Deadline page_deadline =
         std::min(deadline_after(request_.limits.page_timeout_ms, Clock::now()), job_deadline);
@@ -484,94 +469,106 @@ void Job::start_ready_encodes() {
     }
 }
 
-void Job::page_loop(Deadline job_deadline) {
-    dispatched_.assign(pages_.size(), false);
-    rendered_.assign(pages_.size(), std::nullopt);
-    encodes_.resize(pages_.size());
+RenderOutcome Job::render_in_turn(std::uint32_t index, Deadline job_deadline) {
     const auto progress = [this, job_deadline] {
         start_ready_encodes();
         fill_ahead(job_deadline);
     };
+    if (!dispatched_[index]) {
+        next_dispatch_ = std::max(next_dispatch_, index + 1);
+        dispatch(index, job_deadline);
+    }
+    progress();
+    pool_->wait_until([this, index] { return rendered_[index] || pool_->has_outcome(index); },
+                      progress);
+    RenderOutcome rendered =
+        rendered_[index] ? std::move(*rendered_[index]) : std::move(*pool_->take(index));
+    rendered_[index].reset();
+    return rendered;
+}
 
-    for (std::uint32_t index = 0; index < pages_.size(); ++index) {
-        const PlannedPage& page = pages_[index];
-        if (token_.is_cancelled()) {
+bool Job::record_render_failure(std::uint32_t index, const ConvertError& error, bool helper_died,
+                                PageResult page_result, Deadline job_deadline) {
+    page_result.error = error;
+    record(EncodeOutcome{std::move(page_result), std::nullopt}, index);
+    deaths_in_a_row_ = helper_died ? deaths_in_a_row_ + 1 : deaths_in_a_row_;
+    if (error.kind == ErrorKind::Cancelled) {
+        stop_for_cancel();
+        return false;
+    }
+    if (error.kind == ErrorKind::TimedOut && Clock::now() >= job_deadline) {
+        result_.error = job_timeout_error();
+        return false;
+    }
+    if (deaths_in_a_row_ >= kDeathsThatEndAJob) {
+        result_.error = error;
+        return false;
+    }
+    return true;
+}
+
+bool Job::encode_in_turn(std::uint32_t index, const RenderOutcome& rendered,
+                         PageResult page_result) {
+    // Where one helper would overlap this page's encode with the next render,
+    // its outcome is recorded after that render; otherwise before it. Helpers
+    // working ahead change when pages are drawn, never what a caller sees.
+    const PlannedPage& page = pages_[index];
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(page.size.width) * static_cast<std::uint64_t>(page.size.height);
+    const bool last = index + 1 == pages_.size();
+    const bool overlapped =
+        !last && pixels >= kOverlapMinPixels && pixels <= request_.limits.overlap_max_pixels;
+    if (encodes_[index].valid() || (overlapped && start_encode(index, rendered, page_result))) {
+        pending_ = index;
+        if (!overlapped) {
+            collect_pending();
+        }
+        return !stop_;
+    }
+    record(commit(encode(index, rendered.buffer, rendered.stride, std::move(page_result))), index);
+    return !stop_;
+}
+
+bool Job::page_step(std::uint32_t index, Deadline job_deadline) {
+    const PlannedPage& page = pages_[index];
+    if (token_.is_cancelled()) {
+        stop_for_cancel();
+        return false;
+    }
+    if (Clock::now() >= job_deadline) {
+        result_.error = job_timeout_error();
+        return false;
+    }
+    send(ProgressStage::Rendering, page.number, index);
+    RenderOutcome rendered = render_in_turn(index, job_deadline);
+    PageResult page_result = fresh_result(index);
+    page_result.render_ms = rendered.render_ms;
+
+    collect_pending();
+    if (stop_ || token_.is_cancelled()) {
+        // The page just rendered is dropped.
+        if (!encodes_[index].valid()) {
+            pool_->release(rendered.buffer);
+        }
+        if (!stop_) {
             stop_for_cancel();
-            break;
         }
-        if (Clock::now() >= job_deadline) {
-            result_.error = job_timeout_error();
-            break;
-        }
-        send(ProgressStage::Rendering, page.number, index);
-        if (!dispatched_[index]) {
-            next_dispatch_ = std::max(next_dispatch_, index + 1);
-            dispatch(index, job_deadline);
-        }
-        progress();
-        pool_->wait_until([this, index] { return rendered_[index] || pool_->has_outcome(index); },
-                          progress);
-        RenderOutcome rendered =
-            rendered_[index] ? std::move(*rendered_[index]) : std::move(*pool_->take(index));
-        rendered_[index].reset();
-        PageResult page_result = fresh_result(index);
-        page_result.render_ms = rendered.render_ms;
+        return false;
+    }
+    if (rendered.error) {
+        return record_render_failure(index, *rendered.error, rendered.helper_died,
+                                     std::move(page_result), job_deadline);
+    }
+    deaths_in_a_row_ = 0;
+    return encode_in_turn(index, rendered, std::move(page_result));
+}
 
-        collect_pending();
-        const bool encoding = encodes_[index].valid();
-        if (stop_ || token_.is_cancelled()) {
-            // The page just rendered is dropped.
-            if (!encoding) {
-                pool_->release(rendered.buffer);
-            }
-            if (!stop_) {
-                stop_for_cancel();
-            }
-            break;
-        }
-        if (rendered.error) {
-            const ErrorKind kind = rendered.error->kind;
-            const ConvertError error = *rendered.error;
-            page_result.error = std::move(rendered.error);
-            record(EncodeOutcome{std::move(page_result), std::nullopt}, index);
-            deaths_in_a_row_ = rendered.helper_died ? deaths_in_a_row_ + 1 : deaths_in_a_row_;
-            if (kind == ErrorKind::Cancelled) {
-                stop_for_cancel();
-                break;
-            }
-            if (kind == ErrorKind::TimedOut && Clock::now() >= job_deadline) {
-                result_.error = job_timeout_error();
-                break;
-            }
-            if (deaths_in_a_row_ >= kDeathsThatEndAJob) {
-                result_.error = error;
-                break;
-            }
-            continue;
-        }
-        deaths_in_a_row_ = 0;
-
-        // Where one helper would overlap this page's encode with the next render,
-        // its outcome is recorded after that render; otherwise before it. Helpers
-        // working ahead change when pages are drawn, never what a caller sees.
-        const std::uint64_t pixels = static_cast<std::uint64_t>(page.size.width) *
-                                     static_cast<std::uint64_t>(page.size.height);
-        const bool last = index + 1 == pages_.size();
-        const bool overlapped =
-            !last && pixels >= kOverlapMinPixels && pixels <= request_.limits.overlap_max_pixels;
-        if (encoding || (overlapped && start_encode(index, rendered, page_result))) {
-            pending_ = index;
-            if (!overlapped) {
-                collect_pending();
-                if (stop_) {
-                    break;
-                }
-            }
-            continue;
-        }
-        record(commit(encode(index, rendered.buffer, rendered.stride, std::move(page_result))),
-               index);
-        if (stop_) {
+void Job::page_loop(Deadline job_deadline) {
+    dispatched_.assign(pages_.size(), false);
+    rendered_.assign(pages_.size(), std::nullopt);
+    encodes_.resize(pages_.size());
+    for (std::uint32_t index = 0; index < pages_.size(); ++index) {
+        if (!page_step(index, job_deadline)) {
             break;
         }
     }
@@ -581,7 +578,7 @@ void Job::page_loop(Deadline job_deadline) {
 
 ConvertResult Job::run() {
     const Deadline job_deadline = deadline_after(request_.limits.job_timeout_ms, Clock::now());
-    const ScopeExit wipe([this] { secure_clear(request_.password); });
+    const ScopeExit wipe([this] { request_.password.clear(); });
 
     if (auto invalid = validate_request(request_)) {
         result_.error = std::move(invalid);
@@ -620,7 +617,7 @@ ConvertResult Job::run() {
                                         static_cast<std::size_t>(page.size.height));
     }
     helper_count_ = static_cast<std::size_t>(render_helpers_for(request_.limits, largest));
-    if (const int forced = detail::driver_hooks().render_helpers; forced > 0) {
+    if (const int forced = hooks_.render_helpers; forced > 0) {
         helper_count_ = static_cast<std::size_t>(forced);
     }
     if (!pool_->prepare(helper_count_, largest, kPixelBytes)) {
@@ -655,25 +652,25 @@ MaybeError validate_request(const ConvertRequest& request) {
     if (auto problem = validate_naming_template(request.naming_template)) {
         return problem;
     }
-    if (auto problem = check_password(request.password)) {
+    if (auto problem = check_password(request.password.view())) {
         return problem;
     }
     return check_output_folder(request.output_folder);
 }
 
 ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
-                      const CancellationToken& token) {
+                      const CancellationToken& token, const detail::DriverHooks& hooks) {
     try {
-        Job job(request, progress, token);
+        Job job(request, progress, token, hooks);
         return job.run();
     } catch (const std::bad_alloc&) {
-        secure_clear(request.password);
+        request.password.clear();
         ConvertResult result;
         result.error =
             make_error(ErrorKind::OutOfMemory, "Not enough memory to complete the conversion.");
         return result;
     } catch (...) {
-        secure_clear(request.password);
+        request.password.clear();
         ConvertResult result;
         result.error =
             make_error(ErrorKind::InternalError, "An unexpected internal error occurred.");

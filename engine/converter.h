@@ -4,19 +4,11 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
+#include "bl/job.h"
+#include "engine/output_file.h"
 
 namespace bl {
-
-using ProgressCallback = std::function<void(const ProgressEvent&)>;
-
-// Converts one PDF. Never throws; every outcome is in the result. Progress
-// events arrive on the calling thread.
-ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
-                      const CancellationToken& token);
-
-// The up-front checks of a request; nothing is opened or written.
-MaybeError validate_request(const ConvertRequest& request);
 
 namespace detail {
 
@@ -39,10 +31,15 @@ struct DriverHooks {
     // When above 0, the number of helpers every job uses, whatever its request
     // says: steering pages by these hooks is simplest with one helper.
     int render_helpers = 0;
+    // The system calls that write the page files; the real ones when null.
+    const OutputSyscalls* output = nullptr;
 };
 
-DriverHooks& driver_hooks();
-
 }  // namespace detail
+
+// Converts one PDF. Never throws; every outcome is in the result. Progress
+// events arrive on the calling thread. Tests steer the job through `hooks`.
+ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
+                      const CancellationToken& token, const detail::DriverHooks& hooks = {});
 
 }  // namespace bl

@@ -1,10 +1,10 @@
-#include "engine/inspection.h"
+#include "bl/inspection.h"
 
 #include <new>
 
+#include "bl/secret.h"
 #include "engine/pdf_input.h"
 #include "engine/render_helper.h"
-#include "engine/secret.h"
 
 namespace bl {
 

@@ -1,13 +1,18 @@
-#include "engine/job.h"
+#include "bl/job.h"
 
 #include <new>
 
+#include "engine/converter.h"
+#include "engine/job_hooks.h"
 #include "engine/pdf_input.h"
+#include "engine/zip_archive.h"
 
 namespace bl {
 
 JobResult run_job(JobRequest request, const ProgressCallback& progress,
-                  const CancellationToken& token) {
+                  const CancellationToken& token, const detail::JobHooks* hooks) {
+    static const detail::JobHooks kNone;
+    const detail::JobHooks& seams = hooks != nullptr ? *hooks : kNone;
     const std::filesystem::path folder = request.convert.output_folder;
     const std::string name = request.convert.input.stem().string();
     ExistingFilePolicy zip_policy = request.convert.existing_files;
@@ -16,9 +21,8 @@ JobResult run_job(JobRequest request, const ProgressCallback& progress,
     }
 
     JobResult result;
-    result.convert = convert(std::move(request.convert), progress, token);
-    // A moved-from short string may still hold the password's bytes in place.
-    secure_clear(request.convert.password);
+    result.convert = convert(std::move(request.convert), progress, token, seams.driver);
+    request.convert.password.clear();
 
     ZipOutcome& zip = result.zip;
     if (!request.want_zip || result.convert.pages_written == 0 || result.convert.cancelled) {
@@ -27,6 +31,8 @@ JobResult run_job(JobRequest request, const ProgressCallback& progress,
     zip.attempted = true;
     ZipOptions options;
     options.existing_files = zip_policy;
+    options.input = seams.zip_input;
+    options.output = seams.driver.output;
     Result<ZipResult> archive = zip_job_pages(result.convert, folder, name, options, token);
     if (archive) {
         zip.archive = std::move(*archive);

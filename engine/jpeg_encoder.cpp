@@ -8,10 +8,6 @@ namespace bl {
 
 namespace {
 
-struct TjBufferDeleter {
-    void operator()(unsigned char* buffer) const { tj3Free(buffer); }
-};
-
 std::string library_error(tjhandle handle) {
     const char* text = tj3GetErrorStr(handle);
     return text != nullptr ? text : "";
@@ -51,24 +47,12 @@ int density_for(double dpi) {
 
 }  // namespace
 
-JpegEncoder::~JpegEncoder() {
-    if (handle_ != nullptr) {
-        tj3Destroy(handle_);
-    }
-}
-
 Result<std::unique_ptr<JpegEncoder>> create_jpeg_encoder(const ImageOptions& image) {
-    const tjhandle handle = tj3Init(TJINIT_COMPRESS);
-    if (handle == nullptr) {
+    ScopedTjHandle handle(tj3Init(TJINIT_COMPRESS));
+    if (!handle) {
         return fail(ErrorKind::EncodeFailed, "Could not initialize the JPEG encoder.");
     }
-    std::unique_ptr<JpegEncoder> encoder;
-    try {
-        encoder = std::make_unique<JpegEncoder>(handle);
-    } catch (...) {
-        tj3Destroy(handle);
-        throw;
-    }
+    auto encoder = std::make_unique<JpegEncoder>(std::move(handle));
 
     const int density = density_for(image.dpi);
     const struct {
@@ -84,10 +68,10 @@ Result<std::unique_ptr<JpegEncoder>> create_jpeg_encoder(const ImageOptions& ima
         {TJPARAM_FASTDCT, 0},
     };
     for (const auto& setting : settings) {
-        if (tj3Set(handle, setting.parameter, setting.value) != 0) {
+        if (tj3Set(encoder->handle(), setting.parameter, setting.value) != 0) {
             // Read the text before the handle goes with the encoder.
             return fail(ErrorKind::EncodeFailed,
-                        "Invalid JPEG encoder settings: " + library_error(handle));
+                        "Invalid JPEG encoder settings: " + library_error(encoder->handle()));
         }
     }
     return encoder;
@@ -101,7 +85,7 @@ Result<std::vector<std::uint8_t>> encode_jpeg(JpegEncoder& encoder, const std::u
     const int status = tj3Compress8(encoder.handle(), pixels, width, stride, height,
                                     three_bytes ? TJPF_BGR : TJPF_BGRX, &output, &output_size);
     // The library may hand back a buffer even when it fails.
-    const std::unique_ptr<unsigned char, TjBufferDeleter> owned(output);
+    const ScopedTjBuffer owned(output);
     if (status != 0) {
         return fail(ErrorKind::EncodeFailed,
                     "JPEG encoding failed: " + library_error(encoder.handle()));

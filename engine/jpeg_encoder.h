@@ -5,24 +5,29 @@
 #include <memory>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 #include "engine/turbojpeg_api.h"
 
 namespace bl {
 
-// One configured compressor, used for every page of a job, by one encode at a
-// time.
+struct TjHandleDeleter {
+    void operator()(void* handle) const { tj3Destroy(handle); }
+};
+struct TjBufferDeleter {
+    void operator()(unsigned char* buffer) const { tj3Free(buffer); }
+};
+using ScopedTjHandle = std::unique_ptr<void, TjHandleDeleter>;
+using ScopedTjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
+
+// One configured compressor, used by one encode at a time.
 class JpegEncoder {
   public:
-    explicit JpegEncoder(tjhandle handle) : handle_(handle) {}
-    JpegEncoder(const JpegEncoder&) = delete;
-    JpegEncoder& operator=(const JpegEncoder&) = delete;
-    ~JpegEncoder();
+    explicit JpegEncoder(ScopedTjHandle handle) : handle_(std::move(handle)) {}
 
-    tjhandle handle() const { return handle_; }
+    tjhandle handle() const { return handle_.get(); }
 
   private:
-    tjhandle handle_;
+    ScopedTjHandle handle_;
 };
 
 // A compressor set up for the job's quality, subsampling, density and Huffman

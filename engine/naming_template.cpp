@@ -4,6 +4,8 @@
 #include <limits>
 #include <optional>
 
+#include "bl/utf8.h"
+
 namespace bl {
 namespace {
 
@@ -18,64 +20,6 @@ struct Token {
     TokenKind kind = TokenKind::Original;
     std::int32_t width = 0;
 };
-
-bool is_continuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// Length of the valid UTF-8 sequence starting at `at`, or 0 when the byte there
-// does not start one (stray continuation byte, truncated, overlong, surrogate or
-// beyond U+10FFFF).
-std::size_t utf8_sequence_length(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    std::uint32_t lowest = 0;
-    if (lead >= 0xC0 && lead < 0xE0) {
-        length = 2;
-        code = lead & 0x1Fu;
-        lowest = 0x80;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-        length = 3;
-        code = lead & 0x0Fu;
-        lowest = 0x800;
-    } else if (lead >= 0xF0 && lead < 0xF8) {
-        length = 4;
-        code = lead & 0x07u;
-        lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[at + i]);
-        if (!is_continuation(byte)) {
-            return 0;
-        }
-        code = (code << 6) | (byte & 0x3Fu);
-    }
-    if (code < lowest || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-        return 0;
-    }
-    return length;
-}
-
-bool is_valid_utf8(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t length = utf8_sequence_length(text, at);
-        if (length == 0) {
-            return false;
-        }
-        at += length;
-    }
-    return true;
-}
 
 ConvertError template_error(std::string message) {
     return make_error(ErrorKind::InvalidNamingTemplate, std::move(message));
@@ -148,7 +92,7 @@ MaybeError walk_template(std::string_view naming_template, const NamingValues* v
     if (naming_template.size() > kMaxTemplateBytes) {
         return template_error("The naming template is too long.");
     }
-    if (!is_valid_utf8(naming_template)) {
+    if (!utf8::is_valid(naming_template)) {
         return template_error("The naming template is not valid UTF-8.");
     }
 
@@ -243,19 +187,6 @@ std::string clean_uncut(std::string_view text) {
     return sanitize_file_name(text, std::numeric_limits<std::size_t>::max());
 }
 
-// At most `bytes` bytes of `text`, never ending inside a character.
-std::string_view cut_at_character(std::string_view text, std::size_t bytes) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t length = std::max<std::size_t>(utf8_sequence_length(text, at), 1);
-        if (at + length > bytes) {
-            break;
-        }
-        at += length;
-    }
-    return text.substr(0, at);
-}
-
 // The expansion with a shorter {original} value that lets the clean name fit
 // without a cut, if there is one. Cutting the name at its end would lose
 // the page number that usually ends it, and every page would get one name.
@@ -280,7 +211,7 @@ std::optional<std::string> shorten_original(std::string_view naming_template,
     // The cut is settled with the widest number too, then used for this page.
     NamingValues widest = probe;
     for (;;) {
-        widest.original = std::string(cut_at_character(values.original, room));
+        widest.original = std::string(utf8::cut(values.original, room));
         std::string expanded;
         expand_naming_template(naming_template, &widest, &expanded);
         if (clean_uncut(expanded).size() <= kFileNameBytes) {
@@ -354,7 +285,7 @@ std::string sanitize_file_name(std::string_view text, std::size_t limit) {
     name.reserve(text.size());
     std::size_t at = 0;
     while (at < text.size()) {
-        const std::size_t length = utf8_sequence_length(text, at);
+        const std::size_t length = utf8::sequence_length(text, at);
         if (length == 0) {
             name += '_';
             at += 1;
@@ -376,7 +307,7 @@ std::string sanitize_file_name(std::string_view text, std::size_t limit) {
     }
     if (name.size() > max_bytes) {
         std::size_t cut = max_bytes;
-        while (cut > 0 && is_continuation(static_cast<unsigned char>(name[cut]))) {
+        while (cut > 0 && utf8::is_continuation(static_cast<unsigned char>(name[cut]))) {
             --cut;
         }
         name.resize(cut);

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bl/utf8.h"
+
 namespace bl {
 
 namespace fs = std::filesystem;
@@ -52,9 +54,6 @@ constexpr detail::OutputSyscalls kRealSyscalls{&real_open,      &real_write,  &r
                                                &real_renameat2, &real_rename, &real_link,
                                                &real_unlink,    &real_fsync};
 
-// Constant-initialised, so it is valid before any other static initialiser runs.
-detail::OutputSyscalls g_syscalls = kRealSyscalls;
-
 std::mt19937_64& name_generator() {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     return generator;
@@ -79,9 +78,8 @@ bool is_plain_name(std::string_view name) {
 
 // Moves the finished file to `target`; returns 0 or the errno of the failure,
 // EEXIST meaning the name is taken.
-int move_into_place(const fs::path& from, const fs::path& to, ExistingFilePolicy policy,
-                    bool& use_link) {
-    const auto& calls = detail::output_syscalls();
+int move_into_place(const detail::OutputSyscalls& calls, const fs::path& from, const fs::path& to,
+                    ExistingFilePolicy policy, bool& use_link) {
     if (policy == ExistingFilePolicy::Replace) {
         return calls.rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
     }
@@ -111,74 +109,25 @@ int move_into_place(const fs::path& from, const fs::path& to, ExistingFilePolicy
 }
 
 // Makes the last rename in `folder` durable; 0 or the errno of the failure.
-int sync_folder(const fs::path& folder) {
-    const int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handle < 0) {
+int sync_folder(const detail::OutputSyscalls& calls, const fs::path& folder) {
+    const UniqueFd handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!handle) {
         // A folder that may be written but not read, such as a drop box, cannot
         // be opened to sync it; the file's own data is on the disk already.
         return errno == EACCES ? 0 : errno;
     }
-    const int result = detail::output_syscalls().fsync(handle);
+    const int result = calls.fsync(handle.get());
     const int error = errno;
-    ::close(handle);
     // EINVAL: this file system cannot sync a folder, so there is nothing more to do.
     return result == 0 || error == EINVAL ? 0 : error;
-}
-
-bool valid_utf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t code = 0;
-        char32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1Fu;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0Fu;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07u;
-            minimum = 0x10000;
-        } else {
-            return false;  // a stray continuation byte, an overlong lead or beyond U+10FFFF
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0u) != 0x80u) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 }  // namespace
 
 namespace detail {
 
-OutputSyscalls& output_syscalls() {
-    return g_syscalls;
-}
-
-void reset_output_syscalls() {
-    g_syscalls = kRealSyscalls;
+const OutputSyscalls& real_output_syscalls() {
+    return kRealSyscalls;
 }
 
 }  // namespace detail
@@ -198,48 +147,47 @@ MaybeError check_output_folder(const fs::path& folder) {
 }
 
 OutputFile::~OutputFile() {
-    const auto& calls = detail::output_syscalls();
-    if (handle >= 0) {
-        calls.close(handle);
-        handle = -1;
+    if (fd) {
+        calls->close(fd.release());
     }
     if (!committed && !temp_path.empty()) {
-        calls.unlink(temp_path.c_str());
+        calls->unlink(temp_path.c_str());
     }
 }
 
 Result<std::unique_ptr<OutputFile>> create_output_file(const fs::path& folder,
                                                        std::string_view stem,
-                                                       std::string_view extension) {
+                                                       std::string_view extension,
+                                                       const detail::OutputSyscalls& calls) {
     if (!is_plain_name(stem) || !is_plain_name(extension)) {
         return fail(ErrorKind::InternalError, "The output file name is not a plain file name.");
     }
     const std::string temp_name = "." + std::string(stem) + "." + random_digits() + ".partial";
     auto file = std::make_unique<OutputFile>();
+    file->calls = &calls;
     file->folder = folder;
     file->stem = std::string(stem);
     file->extension = std::string(extension);
     const fs::path temp_path = folder / to_path(temp_name);
 
-    const int handle = detail::output_syscalls().open(
-        temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int handle = calls.open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (handle < 0) {
         // temp_path stays unset, so the destructor cannot remove a file that
         // was there before.
         return tl::unexpected(output_error(errno, "create"));
     }
     file->temp_path = temp_path;
-    file->handle = handle;
+    file->fd.reset(handle);
     return file;
 }
 
 MaybeError write_all(OutputFile& file, const void* data, std::uint64_t size) {
-    const auto& calls = detail::output_syscalls();
+    const auto& calls = *file.calls;
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const auto chunk = static_cast<unsigned long>(std::min(size, kMaxWriteChunk));
         errno = 0;
-        const long written = calls.write(file.handle, bytes, chunk);
+        const long written = calls.write(file.fd.get(), bytes, chunk);
         if (written < 0) {
             const int error = errno;
             if (error == EINTR) {
@@ -263,13 +211,13 @@ MaybeError sync_output_file(OutputFile& file) {
     if (file.synced) {
         return std::nullopt;
     }
-    if (file.handle < 0) {
+    if (!file.fd) {
         return make_error(ErrorKind::InternalError, "The output file was not written completely.");
     }
     // A failed sync or close may have lost data, so the file cannot be trusted;
-    // the handle is gone either way.
-    const auto& calls = detail::output_syscalls();
-    const int handle = std::exchange(file.handle, -1);
+    // the descriptor is gone either way.
+    const auto& calls = *file.calls;
+    const int handle = file.fd.release();
     if (calls.fsync(handle) != 0) {
         const int error = errno;
         calls.close(handle);
@@ -299,13 +247,13 @@ Result<fs::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy)
         }
         name += file.extension;
         const fs::path target = file.folder / to_path(name);
-        const int error = move_into_place(file.temp_path, target, policy, use_link);
+        const int error = move_into_place(*file.calls, file.temp_path, target, policy, use_link);
         if (error == 0) {
-            if (const int sync_error = sync_folder(file.folder); sync_error != 0) {
+            if (const int sync_error = sync_folder(*file.calls, file.folder); sync_error != 0) {
                 // The name may not survive a power loss, so the file is not
                 // reported as saved; it was put there a moment ago and is ours
                 // to take back.
-                detail::output_syscalls().unlink(target.c_str());
+                file.calls->unlink(target.c_str());
                 file.temp_path.clear();
                 return tl::unexpected(output_error(sync_error, "save"));
             }
@@ -324,8 +272,9 @@ Result<fs::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy)
 }
 
 Result<std::unique_ptr<OutputFile>> prepare_page_file(const fs::path& folder, std::string_view name,
-                                                      const std::vector<std::uint8_t>& jpeg) {
-    auto file = create_output_file(folder, name, ".jpg");
+                                                      const std::vector<std::uint8_t>& jpeg,
+                                                      const detail::OutputSyscalls& calls) {
+    auto file = create_output_file(folder, name, ".jpg", calls);
     if (!file) {
         return tl::unexpected(std::move(file.error()));
     }
@@ -339,12 +288,24 @@ Result<std::unique_ptr<OutputFile>> prepare_page_file(const fs::path& folder, st
 }
 
 Result<fs::path> write_page_file(const fs::path& folder, std::string_view name,
-                                 const std::vector<std::uint8_t>& jpeg, ExistingFilePolicy policy) {
-    auto file = prepare_page_file(folder, name, jpeg);
+                                 const std::vector<std::uint8_t>& jpeg, ExistingFilePolicy policy,
+                                 const detail::OutputSyscalls& calls) {
+    auto file = prepare_page_file(folder, name, jpeg, calls);
     if (!file) {
         return tl::unexpected(std::move(file.error()));
     }
     return commit_output_file(**file, policy);
+}
+
+std::optional<bool> name_is_taken(const fs::path& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0) {
+        return true;
+    }
+    if (errno == ENOENT || errno == ENOTDIR) {
+        return false;
+    }
+    return std::nullopt;
 }
 
 ConvertError output_error(int error_number, std::string_view verb) {
@@ -370,7 +331,7 @@ ConvertError output_error(int error_number, std::string_view verb) {
 }
 
 fs::path to_path(std::string_view utf8) {
-    if (!valid_utf8(utf8)) {
+    if (!utf8::is_valid(utf8)) {
         throw std::invalid_argument("name is not valid UTF-8");
     }
     // Native path text here is bytes, and UTF-8 is what the file names use.

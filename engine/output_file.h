@@ -5,12 +5,37 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
+#include "bl/unique_fd.h"
 
 namespace bl {
+
+namespace detail {
+
+// The system calls the output writer uses. Tests replace them to produce error
+// conditions a test machine cannot make for real (a full disk, say), and pass
+// them in where a file is created.
+struct OutputSyscalls {
+    int (*open)(const char* path, int flags, unsigned mode);
+    long (*write)(int fd, const void* data, unsigned long size);
+    int (*close)(int fd);
+    int (*renameat2)(int olddirfd, const char* oldpath, int newdirfd, const char* newpath,
+                     unsigned flags);
+    int (*rename)(const char* oldpath, const char* newpath);
+    int (*link)(const char* oldpath, const char* newpath);
+    int (*unlink)(const char* path);
+    int (*fsync)(int fd);  // of the files and of their folder
+};
+
+// The real calls.
+const OutputSyscalls& real_output_syscalls();
+
+}  // namespace detail
 
 // The output folder must exist and be a folder; writability shows at the first
 // file.
@@ -25,8 +50,9 @@ struct OutputFile {
     std::string extension;  // with its dot: ".jpg", ".zip"
     std::uint64_t bytes_written = 0;
     bool committed = false;
-    int handle = -1;
-    bool synced = false;  // the data is on the disk and the handle closed
+    UniqueFd fd;
+    bool synced = false;  // the data is on the disk and the descriptor closed
+    const detail::OutputSyscalls* calls = &detail::real_output_syscalls();
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -36,9 +62,9 @@ struct OutputFile {
 
 // Creates "." + stem + "." + 12 hex digits + ".partial" in `folder`; never opens
 // or truncates an existing file.
-Result<std::unique_ptr<OutputFile>> create_output_file(const std::filesystem::path& folder,
-                                                       std::string_view stem,
-                                                       std::string_view extension);
+Result<std::unique_ptr<OutputFile>> create_output_file(
+    const std::filesystem::path& folder, std::string_view stem, std::string_view extension,
+    const detail::OutputSyscalls& calls = detail::real_output_syscalls());
 
 // Appends all of `data` to the file.
 MaybeError write_all(OutputFile& file, const void* data, std::uint64_t size);
@@ -54,48 +80,30 @@ Result<std::filesystem::path> commit_output_file(OutputFile& file, ExistingFileP
 
 // Everything of write_page_file but the commit: the temporary file for `name`
 // + ".jpg", written and synced.
-Result<std::unique_ptr<OutputFile>> prepare_page_file(const std::filesystem::path& folder,
-                                                      std::string_view name,
-                                                      const std::vector<std::uint8_t>& jpeg);
+Result<std::unique_ptr<OutputFile>> prepare_page_file(
+    const std::filesystem::path& folder, std::string_view name,
+    const std::vector<std::uint8_t>& jpeg,
+    const detail::OutputSyscalls& calls = detail::real_output_syscalls());
 
 // Writes one page's JPEG bytes as `name` + ".jpg"; nothing partial remains on
 // failure.
-Result<std::filesystem::path> write_page_file(const std::filesystem::path& folder,
-                                              std::string_view name,
-                                              const std::vector<std::uint8_t>& jpeg,
-                                              ExistingFilePolicy policy);
+Result<std::filesystem::path> write_page_file(
+    const std::filesystem::path& folder, std::string_view name,
+    const std::vector<std::uint8_t>& jpeg, ExistingFilePolicy policy,
+    const detail::OutputSyscalls& calls = detail::real_output_syscalls());
 
 // The user's message for a system error number; verb is "create", "write" or
 // "save".
 ConvertError output_error(int error_number, std::string_view verb);
+
+// Whether anything at all has `path` as its name (a file, a folder, a link,
+// even a dangling one); nothing when the query itself failed.
+std::optional<bool> name_is_taken(const std::filesystem::path& path);
 
 // A UTF-8 name as a path. Throws std::invalid_argument on invalid UTF-8.
 std::filesystem::path to_path(std::string_view utf8);
 // A path's text as UTF-8. File names here are bytes, normally UTF-8; bytes that
 // are not valid UTF-8 are passed through for the naming rules to clean.
 std::string to_utf8(const std::filesystem::path& path);
-
-namespace detail {
-
-// The system calls the output writer uses. Tests replace them to produce error
-// conditions a test machine cannot make for real (a full disk, say).
-struct OutputSyscalls {
-    int (*open)(const char* path, int flags, unsigned mode);
-    long (*write)(int fd, const void* data, unsigned long size);
-    int (*close)(int fd);
-    int (*renameat2)(int olddirfd, const char* oldpath, int newdirfd, const char* newpath,
-                     unsigned flags);
-    int (*rename)(const char* oldpath, const char* newpath);
-    int (*link)(const char* oldpath, const char* newpath);
-    int (*unlink)(const char* path);
-    int (*fsync)(int fd);  // of the files and of their folder
-};
-
-// The calls in use; the defaults are the real ones.
-OutputSyscalls& output_syscalls();
-// Puts the real calls back.
-void reset_output_syscalls();
-
-}  // namespace detail
 
 }  // namespace bl

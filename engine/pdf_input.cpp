@@ -32,37 +32,31 @@ ConvertError open_failure(int error_number) {
 
 }  // namespace
 
-InputFile::~InputFile() {
-    if (handle >= 0) {
-        ::close(handle);
-    }
-}
-
 Result<std::unique_ptr<InputFile>> open_input_file(const std::filesystem::path& path,
                                                    std::uint64_t max_bytes) {
     auto file = std::make_unique<InputFile>();
     // Non-blocking, so that a FIFO at the path cannot stall the worker; it is then
     // refused as not a regular file.
-    file->handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (file->handle < 0) {
+    file->fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file->fd) {
         return tl::unexpected(open_failure(errno));
     }
 
     struct stat status {};
-    if (::fstat(file->handle, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::fstat(file->fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return fail(ErrorKind::InputUnreadable, "The input path is not a regular file.");
     }
 
-    const int flags = ::fcntl(file->handle, F_GETFL);
-    if (flags < 0 || ::fcntl(file->handle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int flags = ::fcntl(file->fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file->fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return tl::unexpected(open_failure(errno));
     }
-    ::posix_fadvise(file->handle, 0, 0, POSIX_FADV_RANDOM);
+    ::posix_fadvise(file->fd.get(), 0, 0, POSIX_FADV_RANDOM);
     // Readers may share the file; a program holding a write lock on it keeps us out.
     struct flock lock {};
     lock.l_type = F_RDLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(file->handle, F_OFD_SETLK, &lock) != 0) {
+    if (::fcntl(file->fd.get(), F_OFD_SETLK, &lock) != 0) {
         return tl::unexpected(open_failure(errno));
     }
 
@@ -96,7 +90,7 @@ bool read_at(const InputFile& file, std::uint64_t offset, void* buffer, std::uin
     while (count > 0) {
         const std::uint64_t chunk = std::min(count, kLargestSingleRead);
         const ssize_t got =
-            ::pread(file.handle, out, static_cast<size_t>(chunk), static_cast<off_t>(offset));
+            ::pread(file.fd.get(), out, static_cast<size_t>(chunk), static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) {
             continue;
         }

@@ -8,20 +8,16 @@
 #include <memory>
 #include <string>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
+#include "bl/unique_fd.h"
 #include "engine/render_protocol.h"
 
 namespace bl {
 
 // One opened input file, read with pread only, so that it may be shared.
 struct InputFile {
-    int handle = -1;
+    UniqueFd fd;
     std::uint64_t size = 0;
-
-    InputFile() = default;
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    ~InputFile();
 };
 
 // Checks that `path` is a non-empty regular file of at most `max_bytes` (and at

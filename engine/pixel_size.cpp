@@ -1,4 +1,4 @@
-#include "engine/pixel_size.h"
+#include "bl/live_checks.h"
 
 #include <climits>
 #include <cmath>

@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/secret.h"
-#include "engine/version.h"
+#include "bl/secret.h"
+#include "bl/version.h"
 
 extern char** environ;
 
@@ -59,23 +59,6 @@ int high_copy(int fd) {
     return ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
 bool is_helper_message(const proto::Message& message) {
     return std::holds_alternative<proto::Hello>(message) ||
            std::holds_alternative<proto::Opened>(message) ||
@@ -90,7 +73,7 @@ Result<std::unique_ptr<ControlPage>> ControlPage::create() {
     if (fd < 0) {
         return tl::unexpected(internal_error());
     }
-    Descriptor owner(fd);
+    UniqueFd owner(fd);
     // Sealed, so that a helper cannot shrink it under the engine's mapping.
     if (::ftruncate(fd, kControlBytes) != 0 ||
         ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
@@ -101,12 +84,11 @@ Result<std::unique_ptr<ControlPage>> ControlPage::create() {
         return tl::unexpected(internal_error());
     }
     return std::unique_ptr<ControlPage>(
-        new ControlPage(owner.release(), new (data) std::atomic<std::uint32_t>(0)));
+        new ControlPage(std::move(owner), new (data) std::atomic<std::uint32_t>(0)));
 }
 
 ControlPage::~ControlPage() {
     ::munmap(flag_, kControlBytes);
-    ::close(fd_);
 }
 
 const std::string& render_helper_path() {
@@ -140,11 +122,11 @@ Result<std::unique_ptr<RenderHelper>> RenderHelper::start(const InputFile* input
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         return tl::unexpected(internal_error());
     }
-    Descriptor ours(pair[0]);
-    Descriptor theirs(pair[1]);
-    const Descriptor socket_copy(high_copy(theirs.get()));
-    const Descriptor input_copy(high_copy(input != nullptr ? input->handle : control.fd()));
-    const Descriptor control_copy(high_copy(control.fd()));
+    UniqueFd ours(pair[0]);
+    UniqueFd theirs(pair[1]);
+    const UniqueFd socket_copy(high_copy(theirs.get()));
+    const UniqueFd input_copy(high_copy(input != nullptr ? input->fd.get() : control.fd()));
+    const UniqueFd control_copy(high_copy(control.fd()));
     if (socket_copy.get() < 0 || input_copy.get() < 0 || control_copy.get() < 0) {
         return tl::unexpected(internal_error());
     }
@@ -183,7 +165,7 @@ Result<std::unique_ptr<RenderHelper>> RenderHelper::start(const InputFile* input
 
     const int flags = ::fcntl(ours.get(), F_GETFL);
     ::fcntl(ours.get(), F_SETFL, flags | O_NONBLOCK);
-    std::unique_ptr<RenderHelper> helper(new RenderHelper(pid, ours.release()));
+    std::unique_ptr<RenderHelper> helper(new RenderHelper(pid, std::move(ours)));
     bool timed_out = false;
     auto hello = helper->receive(deadline, timed_out);
     if (!hello || !std::holds_alternative<proto::Hello>(*hello)) {
@@ -194,7 +176,7 @@ Result<std::unique_ptr<RenderHelper>> RenderHelper::start(const InputFile* input
 }
 
 RenderHelper::~RenderHelper() {
-    ::close(socket_);
+    socket_.reset();
     if (!end_) {
         kill();
         end();
@@ -221,13 +203,13 @@ bool RenderHelper::send(const proto::Message& message, int fd) {
             c->cmsg_len = CMSG_LEN(sizeof(int));
             std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
         }
-        const ssize_t sent = ::sendmsg(socket_, &header, MSG_NOSIGNAL);
+        const ssize_t sent = ::sendmsg(socket_.get(), &header, MSG_NOSIGNAL);
         if (sent > 0) {
             done += static_cast<std::size_t>(sent);
         } else if (sent < 0 && errno == EINTR) {
             continue;
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd wait{socket_, POLLOUT, 0};
+            pollfd wait{socket_.get(), POLLOUT, 0};
             ok = ::poll(&wait, 1, milliseconds_until(give_up)) > 0;
         } else {
             ok = false;
@@ -259,7 +241,7 @@ RenderHelper::Read RenderHelper::read(std::optional<proto::Message>& message) {
             }
         }
         std::array<std::uint8_t, 65536> chunk;
-        const ssize_t got = ::recv(socket_, chunk.data(), chunk.size(), 0);
+        const ssize_t got = ::recv(socket_.get(), chunk.data(), chunk.size(), 0);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -284,7 +266,7 @@ std::optional<proto::Message> RenderHelper::receive(Deadline deadline, bool& tim
         if (result == Read::Broken) {
             return std::nullopt;
         }
-        pollfd wait{socket_, POLLIN, 0};
+        pollfd wait{socket_.get(), POLLIN, 0};
         const int ready = ::poll(&wait, 1, milliseconds_until(deadline));
         if (ready == 0) {
             timed_out = true;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 #include "engine/pdf_input.h"
 #include "engine/render_protocol.h"
 
@@ -33,13 +33,13 @@ class ControlPage {
     ControlPage& operator=(const ControlPage&) = delete;
     ~ControlPage();
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     void cancel() const { flag_->store(1, std::memory_order_release); }
     bool cancelled() const { return flag_->load(std::memory_order_acquire) != 0; }
 
   private:
-    ControlPage(int fd, std::atomic<std::uint32_t>* flag) : fd_(fd), flag_(flag) {}
-    int fd_;
+    ControlPage(UniqueFd fd, std::atomic<std::uint32_t>* flag) : fd_(std::move(fd)), flag_(flag) {}
+    UniqueFd fd_;
     std::atomic<std::uint32_t>* flag_;
 };
 
@@ -57,7 +57,7 @@ class RenderHelper {
     ~RenderHelper();
 
     pid_t pid() const { return pid_; }
-    int socket() const { return socket_; }
+    int socket() const { return socket_.get(); }
     const protocol::Hello& hello() const { return hello_; }
 
     // Sends a message, with a descriptor attached if `fd` >= 0. False when the
@@ -78,10 +78,10 @@ class RenderHelper {
     HelperEnd end();
 
   private:
-    RenderHelper(pid_t pid, int socket) : pid_(pid), socket_(socket) {}
+    RenderHelper(pid_t pid, UniqueFd socket) : pid_(pid), socket_(std::move(socket)) {}
 
     pid_t pid_;
-    int socket_;
+    UniqueFd socket_;
     bool killed_ = false;
     std::optional<HelperEnd> end_;
     protocol::Hello hello_;

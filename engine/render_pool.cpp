@@ -45,25 +45,22 @@ RenderPool::RenderPool(const InputFile& input, const ControlPage& control,
                        const ImageOptions& image, const ConvertLimits& limits,
                        const CancellationToken& token)
     : input_(input), control_(control), image_(image), limits_(limits), token_(token), slots_(1) {
-    wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    wake_fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+}
+
+RenderPool::Buffer::~Buffer() {
+    if (data != nullptr) {
+        ::munmap(const_cast<std::uint8_t*>(data), size);
+    }
 }
 
 RenderPool::~RenderPool() {
     slots_.clear();  // ends the helpers before their buffers go
-    for (const Buffer& buffer : buffers_) {
-        ::munmap(const_cast<std::uint8_t*>(buffer.data), buffer.size);
-        ::close(buffer.fd);
-    }
-    if (wake_fd_ >= 0) {
-        ::close(wake_fd_);
-    }
-    secure_clear(password_);
 }
 
-void RenderPool::adopt(std::unique_ptr<RenderHelper> first, std::string password) {
+void RenderPool::adopt(std::unique_ptr<RenderHelper> first, Secret password) {
     slots_.front().helper = std::move(first);
     password_ = std::move(password);
-    secure_clear(password);
 }
 
 bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes) {
@@ -71,22 +68,21 @@ bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pi
     slots_.resize(std::max<std::size_t>(helpers, 1));
     bytes = std::max<std::size_t>(bytes, 1);
     for (std::size_t i = 0; i < 2 * slots_.size(); ++i) {
-        const int fd = ::memfd_create("brightleaf-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        if (fd < 0) {
+        UniqueFd fd(::memfd_create("brightleaf-page", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+        if (!fd) {
             return false;
         }
         // Sealed, so that a helper cannot shrink the memory under our reading of it.
         void* data = MAP_FAILED;
-        if (::ftruncate(fd, static_cast<off_t>(bytes)) == 0 &&
-            ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0) {
+        if (::ftruncate(fd.get(), static_cast<off_t>(bytes)) == 0 &&
+            ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0) {
             // The engine only reads what the helpers draw.
-            data = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+            data = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.get(), 0);
         }
         if (data == MAP_FAILED) {
-            ::close(fd);
             return false;
         }
-        buffers_.push_back(Buffer{fd, static_cast<const std::uint8_t*>(data), bytes, false});
+        buffers_.emplace_back(std::move(fd), static_cast<const std::uint8_t*>(data), bytes);
     }
     for (Slot& slot : slots_) {
         slot.mapped.assign(buffers_.size(), false);
@@ -105,7 +101,7 @@ bool RenderPool::can_dispatch() const {
 bool RenderPool::restart(Slot& slot) {
     slot.helper.reset();
     slot.mapped.assign(buffers_.size(), false);
-    std::string password = password_;
+    std::string password(password_.view());
     auto opened = open_in_helper(input_, control_, password, image_.render_form_fields, limits_,
                                  open_deadline(limits_, Clock::now()), &token_);
     if (!opened) {
@@ -157,7 +153,7 @@ void RenderPool::dispatch(std::uint32_t index, std::uint32_t page, PixelSize siz
     if (!slot.mapped[buffer]) {
         sent =
             helper.send(proto::MapBuffer{static_cast<std::uint32_t>(buffer), buffers_[buffer].size},
-                        buffers_[buffer].fd);
+                        buffers_[buffer].fd.get());
         slot.mapped[buffer] = sent;
     }
     proto::Render request;
@@ -275,7 +271,7 @@ void RenderPool::wait_until(const std::function<bool()>& done,
     while (!done()) {
         waiting.clear();
         owners.clear();
-        waiting.push_back(pollfd{wake_fd_, POLLIN, 0});
+        waiting.push_back(pollfd{wake_fd_.get(), POLLIN, 0});
         Deadline next = kNoDeadline;
         for (Slot& slot : slots_) {
             if (slot.job && slot.helper) {
@@ -300,7 +296,7 @@ void RenderPool::wait_until(const std::function<bool()>& done,
         }
         if (waiting[0].revents != 0) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t drained = ::read(wake_fd_, &count, sizeof count);
+            [[maybe_unused]] const ssize_t drained = ::read(wake_fd_.get(), &count, sizeof count);
         }
         for (std::size_t i = 1; i < waiting.size(); ++i) {
             if (waiting[i].revents != 0) {
@@ -337,7 +333,7 @@ void RenderPool::release(int buffer) {
 
 void RenderPool::notify() {
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(wake_fd_.get(), &one, sizeof one);
 }
 
 pid_t RenderPool::helper_pid(std::uint32_t index) const {

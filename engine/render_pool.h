@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
+#include "bl/live_checks.h"
+#include "bl/unique_fd.h"
 #include "engine/pdf_input.h"
-#include "engine/pixel_size.h"
 #include "engine/render_helper.h"
 
 namespace bl {
@@ -38,7 +39,7 @@ class RenderPool {
 
     // Takes the helper that opened the document. Helpers started later open it
     // again, with `password` when the document needs it; it is wiped with the pool.
-    void adopt(std::unique_ptr<RenderHelper> first, std::string password);
+    void adopt(std::unique_ptr<RenderHelper> first, Secret password);
 
     // Sets how many helpers may work at once (the first is the one adopted), and
     // makes two shared buffers of `bytes` for each, for pixels of `pixel_bytes`
@@ -70,11 +71,22 @@ class RenderPool {
     pid_t helper_pid(std::uint32_t index) const;
 
   private:
+    // A shared page buffer, mapped for reading; unmapped when it goes.
     struct Buffer {
-        int fd = -1;
+        UniqueFd fd;
         const std::uint8_t* data = nullptr;
         std::size_t size = 0;
         bool busy = false;
+
+        Buffer(UniqueFd memory, const std::uint8_t* mapped, std::size_t bytes)
+            : fd(std::move(memory)), data(mapped), size(bytes) {}
+        Buffer(Buffer&& other) noexcept
+            : fd(std::move(other.fd)),
+              data(std::exchange(other.data, nullptr)),
+              size(other.size),
+              busy(other.busy) {}
+        Buffer& operator=(Buffer&&) = delete;
+        ~Buffer();
     };
     struct InFlight {
         std::uint32_t index = 0;
@@ -102,12 +114,12 @@ class RenderPool {
     const ImageOptions& image_;
     const ConvertLimits& limits_;
     const CancellationToken& token_;
-    std::string password_;
+    Secret password_;
     std::vector<Slot> slots_;
     std::vector<Buffer> buffers_;
     mutable std::mutex buffers_mutex_;  // guards Buffer::busy
     std::map<std::uint32_t, RenderOutcome> outcomes_;
-    int wake_fd_ = -1;
+    UniqueFd wake_fd_;
     bool cancel_seen_ = false;
     std::int32_t pixel_bytes_ = 4;
 };

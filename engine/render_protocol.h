@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 
 namespace bl::protocol {
 

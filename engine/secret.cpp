@@ -1,38 +1,14 @@
-#include "engine/secret.h"
+#include "bl/secret.h"
+
+#include "bl/convert_types.h"
 
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
+#include "bl/utf8.h"
+
 namespace bl {
-
-namespace {
-
-// Bytes of the character that starts at `at`: its sequence length when the
-// lead byte announces one and the continuation bytes are there, else 1. Only
-// where characters start matters here, not whether each one is well formed.
-std::size_t character_length(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-    }
-    if (text.size() - at < length) {
-        return 1;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((static_cast<unsigned char>(text[at + k]) & 0xC0u) != 0x80u) {
-            return 1;
-        }
-    }
-    return length;
-}
-
-}  // namespace
 
 Secret::Secret(std::string&& text) : text_(std::move(text)) {
     // A short string is copied, not moved: its bytes are still where they were.
@@ -75,14 +51,7 @@ void cap_password(std::string& password) {
     if (password.size() <= kMaxPasswordBytes) {
         return;
     }
-    std::size_t cut = 0;
-    while (cut < password.size()) {
-        const std::size_t next = cut + character_length(password, cut);
-        if (next > kMaxPasswordBytes) {
-            break;
-        }
-        cut = next;
-    }
+    const std::size_t cut = utf8::cut(password, kMaxPasswordBytes).size();
     // resize() only moves the end; the bytes behind it would stay in memory.
     ::explicit_bzero(password.data() + cut, password.size() - cut);
     password.resize(cut);

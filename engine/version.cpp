@@ -1,4 +1,4 @@
-#include "engine/version.h"
+#include "bl/version.h"
 
 namespace bl {
 

@@ -1,4 +1,5 @@
 #include "engine/zip_archive.h"
+#include "engine/scope_exit.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -95,26 +96,6 @@ void real_close(int handle) {
 
 constexpr detail::ZipInputHooks kRealHooks{&real_open, &real_read, &real_close, &crc32_update};
 
-// Constant-initialised, so it is valid before any other static initialiser runs.
-detail::ZipInputHooks g_hooks = kRealHooks;
-
-// An input file open for reading, closed on every way out.
-class InputHandle {
-  public:
-    explicit InputHandle(int handle) : handle_(handle) {}
-    InputHandle(const InputHandle&) = delete;
-    InputHandle& operator=(const InputHandle&) = delete;
-    ~InputHandle() {
-        if (handle_ >= 0) {
-            g_hooks.close(handle_);
-        }
-    }
-    int get() const { return handle_; }
-
-  private:
-    int handle_;
-};
-
 ConvertError open_failure() {
     return make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be opened.");
 }
@@ -130,15 +111,18 @@ ConvertError too_large_failure() {
 // the copy differ only in what they do with a chunk.
 template <class Consume>
 Result<std::uint64_t> read_input(const fs::path& source, std::span<unsigned char> buffer,
-                                 std::uint32_t& crc, Consume&& consume) {
+                                 std::uint32_t& crc, const detail::ZipInputHooks& hooks,
+                                 Consume&& consume) {
     crc = 0;
-    const InputHandle input(g_hooks.open(source));
-    if (input.get() < 0) {
+    const int input = hooks.open(source);
+    if (input < 0) {
         return tl::unexpected(open_failure());
     }
+    // Closed on every way out, through the hooks that opened it.
+    const ScopeExit close([&hooks, input] { hooks.close(input); });
     std::uint64_t total = 0;
     for (;;) {
-        const long count = g_hooks.read(input.get(), buffer.data(), buffer.size());
+        const long count = hooks.read(input, buffer.data(), buffer.size());
         if (count < 0) {
             return tl::unexpected(read_failure());
         }
@@ -150,7 +134,7 @@ Result<std::uint64_t> read_input(const fs::path& source, std::span<unsigned char
         if (total > kMaxZipBytes) {
             return tl::unexpected(too_large_failure());
         }
-        crc = g_hooks.crc32(crc, buffer.data(), size);
+        crc = hooks.crc32(crc, buffer.data(), size);
         if (auto error = consume(buffer.data(), size)) {
             return tl::unexpected(std::move(*error));
         }
@@ -236,6 +220,72 @@ std::int64_t now_100ns() {
         .count();
 }
 
+// Under Ask, a name already taken (by anything, a dangling link included)
+// refuses the archive before anything is written.
+MaybeError check_name_is_free(const fs::path& folder, const std::string& archive_name) {
+    const std::optional<bool> taken = name_is_taken(folder / to_path(archive_name));
+    if (!taken) {
+        return make_error(ErrorKind::InternalError,
+                          "An unexpected internal error occurred while creating the ZIP archive.");
+    }
+    if (*taken) {
+        return make_error(ErrorKind::OutputExists,
+                          "\"" + archive_name + "\" already exists in the output folder.");
+    }
+    return std::nullopt;
+}
+
+// Appends one entry: its local header, then its bytes, checked against a scan
+// made just before so that a file changing meanwhile cannot corrupt the archive.
+Result<CentralRecord> append_entry(OutputFile& archive, const ZipEntry& entry, DosDateTime stamp,
+                                   std::span<unsigned char> buffer,
+                                   const detail::ZipInputHooks& hooks) {
+    std::uint32_t scanned_crc = 0;
+    auto scanned = scan_zip_input(entry.source, buffer, scanned_crc, hooks);
+    if (!scanned) {
+        return tl::unexpected(std::move(scanned.error()));
+    }
+    if (archive.bytes_written + kLocalHeaderBytes + entry.name.size() + *scanned > kMaxZipBytes) {
+        return fail(ErrorKind::LimitExceeded,
+                    "The ZIP archive would be larger than 4 GiB. Use fewer pages or a lower DPI.");
+    }
+    // Every value below passed the 32-bit test above.
+    const CentralRecord record{entry.name, scanned_crc, static_cast<std::uint32_t>(*scanned),
+                               static_cast<std::uint32_t>(archive.bytes_written)};
+    const auto header = local_header(stamp, record);
+    if (auto error = write_all(archive, header.data(), header.size())) {
+        return tl::unexpected(std::move(*error));
+    }
+    std::uint32_t copied_crc = 0;
+    auto copied = copy_zip_input(entry.source, buffer, copied_crc, archive, hooks);
+    if (!copied) {
+        return tl::unexpected(std::move(copied.error()));
+    }
+    if (*copied != *scanned || copied_crc != scanned_crc) {
+        return fail(ErrorKind::WriteFailed,
+                    "\"" + entry.name + "\" changed while the ZIP archive was being created.");
+    }
+    return record;
+}
+
+MaybeError append_central_directory(OutputFile& archive, DosDateTime stamp,
+                                    const std::vector<CentralRecord>& records) {
+    const std::uint64_t directory_offset = archive.bytes_written;
+    std::vector<unsigned char> directory;
+    directory.reserve(records.size() * (kCentralHeaderBytes + kMaxNameBytes) + kEndRecordBytes);
+    for (const CentralRecord& record : records) {
+        put_central_header(directory, stamp, record);
+    }
+    const std::uint64_t directory_size = directory.size();
+    if (directory_offset + directory_size + kEndRecordBytes > kMaxZipBytes) {
+        return make_error(ErrorKind::LimitExceeded, "The ZIP archive would be larger than 4 GiB.");
+    }
+    put_end_record(directory, static_cast<std::uint16_t>(records.size()),
+                   static_cast<std::uint32_t>(directory_size),
+                   static_cast<std::uint32_t>(directory_offset));
+    return write_all(archive, directory.data(), directory.size());
+}
+
 Result<ZipResult> write_archive(const std::vector<ZipEntry>& entries, const fs::path& folder,
                                 const std::string& base_name, const ZipOptions& options,
                                 const CancellationToken& token) {
@@ -246,84 +296,36 @@ Result<ZipResult> write_archive(const std::vector<ZipEntry>& entries, const fs::
         return tl::unexpected(std::move(*error));
     }
     const std::string stem = sanitize_file_name(base_name, kStemLimit);
-    const std::string archive_name = stem + ".zip";
-
     if (options.existing_files == ExistingFilePolicy::Ask) {
-        // Not following links: a dangling link still takes the name.
-        struct stat status {};
-        const fs::path target = folder / to_path(archive_name);
-        if (::lstat(target.c_str(), &status) == 0) {
-            return fail(ErrorKind::OutputExists,
-                        "\"" + archive_name + "\" already exists in the output folder.");
-        }
-        const int error = errno;
-        if (error != ENOENT && error != ENOTDIR) {
-            return fail(ErrorKind::InternalError,
-                        "An unexpected internal error occurred while creating the ZIP archive.");
+        if (auto error = check_name_is_free(folder, stem + ".zip")) {
+            return tl::unexpected(std::move(*error));
         }
     }
-
-    auto created = create_output_file(folder, stem, ".zip");
+    auto created = create_output_file(
+        folder, stem, ".zip",
+        options.output != nullptr ? *options.output : detail::real_output_syscalls());
     if (!created) {
         return tl::unexpected(std::move(created.error()));
     }
     OutputFile& archive = **created;
+    const auto& hooks = options.input != nullptr ? *options.input : detail::real_zip_input_hooks();
     const DosDateTime stamp = dos_date_time(options.modified_time.value_or(now_100ns()));
     std::vector<unsigned char> buffer(kReadBufferBytes);
-
     std::vector<CentralRecord> records;
     records.reserve(entries.size());
     for (const ZipEntry& entry : entries) {
         if (token.is_cancelled()) {
             return fail(ErrorKind::Cancelled, "Creating the ZIP archive was cancelled.");
         }
-        std::uint32_t scanned_crc = 0;
-        auto scanned = scan_zip_input(entry.source, buffer, scanned_crc);
-        if (!scanned) {
-            return tl::unexpected(std::move(scanned.error()));
+        auto record = append_entry(archive, entry, stamp, buffer, hooks);
+        if (!record) {
+            return tl::unexpected(std::move(record.error()));
         }
-        if (archive.bytes_written + kLocalHeaderBytes + entry.name.size() + *scanned >
-            kMaxZipBytes) {
-            return fail(ErrorKind::LimitExceeded,
-                        "The ZIP archive would be larger than 4 GiB. Use fewer pages or a lower "
-                        "DPI.");
-        }
-        // Every value below passed the 32-bit test above.
-        const CentralRecord record{entry.name, scanned_crc, static_cast<std::uint32_t>(*scanned),
-                                   static_cast<std::uint32_t>(archive.bytes_written)};
-        const auto header = local_header(stamp, record);
-        if (auto error = write_all(archive, header.data(), header.size())) {
-            return tl::unexpected(std::move(*error));
-        }
-        std::uint32_t copied_crc = 0;
-        auto copied = copy_zip_input(entry.source, buffer, copied_crc, archive);
-        if (!copied) {
-            return tl::unexpected(std::move(copied.error()));
-        }
-        if (*copied != *scanned || copied_crc != scanned_crc) {
-            return fail(ErrorKind::WriteFailed,
-                        "\"" + entry.name + "\" changed while the ZIP archive was being created.");
-        }
-        records.push_back(record);
+        records.push_back(*record);
     }
-
-    const std::uint64_t directory_offset = archive.bytes_written;
-    std::vector<unsigned char> directory;
-    directory.reserve(records.size() * (kCentralHeaderBytes + kMaxNameBytes) + kEndRecordBytes);
-    for (const CentralRecord& record : records) {
-        put_central_header(directory, stamp, record);
-    }
-    const std::uint64_t directory_size = directory.size();
-    if (directory_offset + directory_size + kEndRecordBytes > kMaxZipBytes) {
-        return fail(ErrorKind::LimitExceeded, "The ZIP archive would be larger than 4 GiB.");
-    }
-    put_end_record(directory, static_cast<std::uint16_t>(records.size()),
-                   static_cast<std::uint32_t>(directory_size),
-                   static_cast<std::uint32_t>(directory_offset));
-    if (auto error = write_all(archive, directory.data(), directory.size())) {
+    if (auto error = append_central_directory(archive, stamp, records)) {
         return tl::unexpected(std::move(*error));
     }
-
     const std::uint64_t archive_bytes = archive.bytes_written;
     auto committed = commit_output_file(archive, options.existing_files);
     if (!committed) {
@@ -349,12 +351,8 @@ Result<ZipResult> without_exceptions(Body&& body) {
 
 namespace detail {
 
-ZipInputHooks& zip_input_hooks() {
-    return g_hooks;
-}
-
-void reset_zip_input_hooks() {
-    g_hooks = kRealHooks;
+const ZipInputHooks& real_zip_input_hooks() {
+    return kRealHooks;
 }
 
 }  // namespace detail
@@ -419,16 +417,18 @@ MaybeError validate_zip_entries(const std::vector<ZipEntry>& entries) {
 }
 
 Result<std::uint64_t> scan_zip_input(const fs::path& source, std::span<unsigned char> buffer,
-                                     std::uint32_t& crc) {
-    return read_input(source, buffer, crc,
+                                     std::uint32_t& crc, const detail::ZipInputHooks& hooks) {
+    return read_input(source, buffer, crc, hooks,
                       [](const unsigned char*, std::size_t) -> MaybeError { return std::nullopt; });
 }
 
 Result<std::uint64_t> copy_zip_input(const fs::path& source, std::span<unsigned char> buffer,
-                                     std::uint32_t& crc, OutputFile& archive) {
-    return read_input(source, buffer, crc, [&archive](const unsigned char* data, std::size_t size) {
-        return write_all(archive, data, size);
-    });
+                                     std::uint32_t& crc, OutputFile& archive,
+                                     const detail::ZipInputHooks& hooks) {
+    return read_input(source, buffer, crc, hooks,
+                      [&archive](const unsigned char* data, std::size_t size) {
+                          return write_all(archive, data, size);
+                      });
 }
 
 Result<ZipResult> create_zip_archive(const std::vector<ZipEntry>& entries,

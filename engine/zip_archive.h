@@ -9,11 +9,27 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
+#include "bl/job.h"
+#include "engine/output_file.h"
 
 namespace bl {
 
-struct OutputFile;
+namespace detail {
+
+// How the ZIP writer reads its inputs. Tests pass in their own to fake 4 GiB
+// inputs cheaply and files that change mid-archive.
+struct ZipInputHooks {
+    int (*open)(const std::filesystem::path& path);            // a handle, or -1 with errno set
+    long (*read)(int handle, void* buffer, std::size_t size);  // 0 at the end, -1 with errno
+    void (*close)(int handle);
+    std::uint32_t (*crc32)(std::uint32_t crc, const void* data, std::size_t size);
+};
+
+// The real file reads and crc32_update.
+const ZipInputHooks& real_zip_input_hooks();
+
+}  // namespace detail
 
 struct ZipEntry {
     std::filesystem::path source;
@@ -24,11 +40,9 @@ struct ZipOptions {
     ExistingFilePolicy existing_files = ExistingFilePolicy::Ask;
     // 100-nanosecond units since 1970-01-01 UTC; the current time when empty.
     std::optional<std::int64_t> modified_time;
-};
-
-struct ZipResult {
-    std::filesystem::path path;
-    std::uint64_t bytes = 0;
+    // Test seams; the real calls when null.
+    const detail::ZipInputHooks* input = nullptr;
+    const detail::OutputSyscalls* output = nullptr;
 };
 
 // Gathers the pages a job wrote into `base_name` + ".zip" in `output_folder`.
@@ -47,14 +61,15 @@ MaybeError validate_zip_entries(const std::vector<ZipEntry>& entries);
 
 // Reads `source` to the end through `buffer`; returns its size and sets `crc`
 // to its CRC-32.
-Result<std::uint64_t> scan_zip_input(const std::filesystem::path& source,
-                                     std::span<unsigned char> buffer, std::uint32_t& crc);
+Result<std::uint64_t> scan_zip_input(
+    const std::filesystem::path& source, std::span<unsigned char> buffer, std::uint32_t& crc,
+    const detail::ZipInputHooks& hooks = detail::real_zip_input_hooks());
 
 // Appends `source` to `archive` through `buffer`; returns the bytes copied and
 // sets `crc` to the CRC-32 of what was copied.
-Result<std::uint64_t> copy_zip_input(const std::filesystem::path& source,
-                                     std::span<unsigned char> buffer, std::uint32_t& crc,
-                                     OutputFile& archive);
+Result<std::uint64_t> copy_zip_input(
+    const std::filesystem::path& source, std::span<unsigned char> buffer, std::uint32_t& crc,
+    OutputFile& archive, const detail::ZipInputHooks& hooks = detail::real_zip_input_hooks());
 
 // The ZIP format's CRC-32, continued from `crc` over `size` bytes.
 std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t size);
@@ -66,22 +81,5 @@ struct DosDateTime {
 
 // The archive timestamp in local time; 1 January 1980 outside 1980 to 2107.
 DosDateTime dos_date_time(std::int64_t unix_100ns);
-
-namespace detail {
-
-// Tests swap these to fake 4 GiB inputs cheaply and files that change mid-archive.
-struct ZipInputHooks {
-    int (*open)(const std::filesystem::path& path);            // a handle, or -1 with errno set
-    long (*read)(int handle, void* buffer, std::size_t size);  // 0 at the end, -1 with errno
-    void (*close)(int handle);
-    std::uint32_t (*crc32)(std::uint32_t crc, const void* data, std::size_t size);
-};
-
-// The hooks in use; the defaults are the real file reads and crc32_update.
-ZipInputHooks& zip_input_hooks();
-// Puts the real ones back.
-void reset_zip_input_hooks();
-
-}  // namespace detail
 
 }  // namespace bl

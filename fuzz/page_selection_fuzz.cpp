@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/page_selection.h"
+#include "bl/live_checks.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -53,8 +53,11 @@ std::size_t entry_of(const fs::path& path) {
     return static_cast<std::size_t>(std::stoul(path.filename().string()));
 }
 
+bl::detail::ZipInputHooks g_input = bl::detail::real_zip_input_hooks();
+bl::detail::OutputSyscalls g_output = bl::detail::real_output_syscalls();
+
 void install_fakes() {
-    auto& input = bl::detail::zip_input_hooks();
+    auto& input = g_input;
     input.open = [](const fs::path& path) {
         const std::size_t index = entry_of(path);
         g.read_at[index] = 0;
@@ -70,7 +73,7 @@ void install_fakes() {
     };
     input.close = [](int) {};
 
-    auto& output = bl::detail::output_syscalls();
+    auto& output = g_output;
     output.open = [](const char*, int, unsigned) {
         g.trace.emplace_back("create");
         g.archive.clear();
@@ -275,6 +278,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g.read_at.assign(g.entries.size(), 0);
 
     bl::ZipOptions zip_options;
+    zip_options.input = &g_input;
+    zip_options.output = &g_output;
     zip_options.existing_files = policy;
     zip_options.modified_time = seconds * 10'000'000;
     const auto result =

@@ -14,38 +14,25 @@ namespace {
 static_assert(std::is_standard_layout_v<RenderPause>);
 static_assert(offsetof(RenderPause, base) == 0);
 
-struct BitmapDeleter {
-    void operator()(fpdf_bitmap_t__* bitmap) const { FPDFBitmap_Destroy(bitmap); }
-};
-using ScopedBitmap = std::unique_ptr<fpdf_bitmap_t__, BitmapDeleter>;
-
 }  // namespace
 
 FormEnvironment::FormEnvironment(FPDF_DOCUMENT document) {
     // No callbacks: fields are drawn as stored, with no user interaction.
     info_.version = 1;
-    handle_ = FPDFDOC_InitFormFillEnvironment(document, &info_);
-}
-
-FormEnvironment::~FormEnvironment() {
-    if (handle_ != nullptr) {
-        FPDFDOC_ExitFormFillEnvironment(handle_);
-    }
+    handle_.reset(FPDFDOC_InitFormFillEnvironment(document, &info_));
 }
 
 LoadedPage::LoadedPage(FPDF_DOCUMENT document, int index, FPDF_FORMHANDLE form)
     : page_(FPDF_LoadPage(document, index)), form_(form) {
-    if (page_ != nullptr && form_ != nullptr) {
-        FORM_OnAfterLoadPage(page_, form_);
+    if (page_ && form_ != nullptr) {
+        FORM_OnAfterLoadPage(page_.get(), form_);
     }
 }
 
 LoadedPage::~LoadedPage() {
-    if (page_ != nullptr && form_ != nullptr) {
-        FORM_OnBeforeClosePage(page_, form_);
-    }
-    if (page_ != nullptr) {
-        FPDF_ClosePage(page_);
+    // The form environment lets go of the page before it closes.
+    if (page_ && form_ != nullptr) {
+        FORM_OnBeforeClosePage(page_.get(), form_);
     }
 }
 
@@ -79,12 +66,12 @@ protocol::RenderStatus render_page(PdfDocument& document, std::uint32_t page_num
             target.capacity) {
         return RenderStatus::OutOfMemory;
     }
-    const LoadedPage loaded(document.document, static_cast<int>(page_number - 1), form);
+    const LoadedPage loaded(document.document.get(), static_cast<int>(page_number - 1), form);
     if (loaded.page() == nullptr) {
         return RenderStatus::LoadFailed;
     }
 
-    const ScopedBitmap bitmap(FPDFBitmap_CreateEx(
+    const ScopedFPDFBitmap bitmap(FPDFBitmap_CreateEx(
         size.width, size.height, target.three_bytes ? FPDFBitmap_BGR : FPDFBitmap_BGRx,
         target.pixels, target.stride));
     if (!bitmap) {

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/convert_types.h"
-#include "engine/pixel_size.h"
+#include "bl/convert_types.h"
+#include "bl/live_checks.h"
 #include "engine/render_protocol.h"
 #include "render/pdf_document.h"
 #include "render/pdfium_api.h"
@@ -15,20 +15,21 @@
 namespace bl {
 
 // PDFium's form-fill environment of one document, for drawing form fields as
-// stored. Created and destroyed under pdfium_mutex; owned by the PdfDocument.
+// stored. Created and destroyed under the library's lock; owned by the
+// PdfDocument.
 class FormEnvironment {
   public:
     explicit FormEnvironment(FPDF_DOCUMENT document);
     FormEnvironment(const FormEnvironment&) = delete;
     FormEnvironment& operator=(const FormEnvironment&) = delete;
-    ~FormEnvironment();
 
-    FPDF_FORMHANDLE handle() const { return handle_; }
+    FPDF_FORMHANDLE handle() const { return handle_.get(); }
 
   private:
-    // PDFium keeps a pointer to this record for the environment's whole life.
+    // PDFium keeps a pointer to this record for the environment's whole life, so
+    // the handle, declared after it, goes first.
     FPDF_FORMFILLINFO info_{};
-    FPDF_FORMHANDLE handle_ = nullptr;
+    ScopedFPDFFormHandle handle_;
 };
 
 // A loaded page, announced to the form environment when there is one.
@@ -39,10 +40,10 @@ class LoadedPage {
     LoadedPage& operator=(const LoadedPage&) = delete;
     ~LoadedPage();
 
-    FPDF_PAGE page() const { return page_; }
+    FPDF_PAGE page() const { return page_.get(); }
 
   private:
-    FPDF_PAGE page_ = nullptr;
+    ScopedFPDFPage page_;
     FPDF_FORMHANDLE form_ = nullptr;
 };
 
@@ -69,7 +70,7 @@ struct PixelTarget {
 };
 
 // Renders page `page_number` (1-based) at `size` into `target`, background first.
-// The caller holds pdfium_mutex.
+// The caller holds the library's lock.
 protocol::RenderStatus render_page(PdfDocument& document, std::uint32_t page_number, PixelSize size,
                                    const ImageOptions& image, const PixelTarget& target,
                                    const std::atomic<std::uint32_t>* cancelled, Deadline deadline);

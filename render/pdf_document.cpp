@@ -1,28 +1,12 @@
 #include "render/pdf_document.h"
 
-#include <cstdlib>
-
-#include "engine/secret.h"
+#include "bl/secret.h"
+#include "engine/scope_exit.h"
 #include "render/page_render.h"
 
 namespace bl {
 
-std::mutex pdfium_mutex;
-
 namespace {
-
-// Runs a clean-up on every way out of a scope, exceptions included.
-template <class F>
-class ScopeExit {
-  public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() { f_(); }
-
-  private:
-    F f_;
-};
 
 protocol::LoadStatus load_status(unsigned long pdfium_error) {
     switch (pdfium_error) {
@@ -39,15 +23,14 @@ protocol::LoadStatus load_status(unsigned long pdfium_error) {
 
 }  // namespace
 
-void ensure_pdfium_initialized() {
-    static const bool initialized = [] {
-        FPDF_LIBRARY_CONFIG config{};
-        config.version = 2;
-        FPDF_InitLibraryWithConfig(&config);
-        std::atexit([] { FPDF_DestroyLibrary(); });
-        return true;
-    }();
-    (void)initialized;
+PdfiumLibrary::PdfiumLibrary() {
+    FPDF_LIBRARY_CONFIG config{};
+    config.version = 2;
+    FPDF_InitLibraryWithConfig(&config);
+}
+
+PdfiumLibrary::~PdfiumLibrary() {
+    FPDF_DestroyLibrary();
 }
 
 int get_block(void* param, unsigned long position, unsigned char* buffer, unsigned long size) {
@@ -61,20 +44,12 @@ int get_block(void* param, unsigned long position, unsigned char* buffer, unsign
 
 PdfDocument::PdfDocument() = default;
 
-PdfDocument::~PdfDocument() {
-    forms.reset();
-    if (document != nullptr) {
-        FPDF_CloseDocument(document);
-        document = nullptr;
-    }
-    info = DocumentInfo{};
-    file.reset();
-}
+PdfDocument::~PdfDocument() = default;
 
-std::unique_ptr<PdfDocument> load_pdf(std::unique_ptr<InputFile> file, std::string& password,
+std::unique_ptr<PdfDocument> load_pdf(const PdfiumLibrary& /*library*/,
+                                      std::unique_ptr<InputFile> file, std::string& password,
                                       std::int32_t max_pages, protocol::Opened& facts) {
     const ScopeExit wipe([&password] { secure_clear(password); });
-    ensure_pdfium_initialized();
     // PDFium spends minutes refusing a long password; no valid one is longer.
     cap_password(password);
 
@@ -83,26 +58,26 @@ std::unique_ptr<PdfDocument> load_pdf(std::unique_ptr<InputFile> file, std::stri
     pdf->access.m_FileLen = static_cast<unsigned long>(pdf->file->size);
     pdf->access.m_GetBlock = &get_block;
     pdf->access.m_Param = pdf->file.get();
-    pdf->document =
-        FPDF_LoadCustomDocument(&pdf->access, password.empty() ? nullptr : password.c_str());
+    pdf->document.reset(
+        FPDF_LoadCustomDocument(&pdf->access, password.empty() ? nullptr : password.c_str()));
     secure_clear(password);
 
     facts = protocol::Opened{};
-    if (pdf->document == nullptr) {
+    if (!pdf->document) {
         facts.load = load_status(FPDF_GetLastError());
         return nullptr;
     }
-    facts.page_count = std::max(FPDF_GetPageCount(pdf->document), 0);
+    facts.page_count = std::max(FPDF_GetPageCount(pdf->document.get()), 0);
     int version = 0;
-    if (FPDF_GetFileVersion(pdf->document, &version) && version > 0) {
+    if (FPDF_GetFileVersion(pdf->document.get(), &version) && version > 0) {
         facts.pdf_version = version;
     }
-    facts.security_revision = std::max(FPDF_GetSecurityHandlerRevision(pdf->document), -1);
+    facts.security_revision = std::max(FPDF_GetSecurityHandlerRevision(pdf->document.get()), -1);
     if (facts.page_count <= max_pages) {
         facts.page_sizes.reserve(static_cast<std::size_t>(facts.page_count));
         for (int index = 0; index < facts.page_count; ++index) {
             FS_SIZEF size{};
-            if (FPDF_GetPageSizeByIndexF(pdf->document, index, &size)) {
+            if (FPDF_GetPageSizeByIndexF(pdf->document.get(), index, &size)) {
                 facts.page_sizes.push_back(PageSize{size.width, size.height});
             } else {
                 facts.page_sizes.push_back(PageSize{});
@@ -112,7 +87,8 @@ std::unique_ptr<PdfDocument> load_pdf(std::unique_ptr<InputFile> file, std::stri
     return pdf;
 }
 
-Result<std::unique_ptr<PdfDocument>> open_pdf(const std::filesystem::path& path,
+Result<std::unique_ptr<PdfDocument>> open_pdf(const PdfiumLibrary& library,
+                                              const std::filesystem::path& path,
                                               std::string& password, const ConvertLimits& limits) {
     // However this ends, the password does not outlive the call.
     const ScopeExit wipe([&password] { secure_clear(password); });
@@ -124,7 +100,7 @@ Result<std::unique_ptr<PdfDocument>> open_pdf(const std::filesystem::path& path,
     const std::uint64_t size = (*file)->size;
     const bool had_password = !password.empty();
     protocol::Opened facts;
-    auto pdf = load_pdf(std::move(*file), password, limits.max_pages, facts);
+    auto pdf = load_pdf(library, std::move(*file), password, limits.max_pages, facts);
     auto info = document_info(std::move(facts), size, had_password, limits);
     if (!info) {
         return tl::unexpected(std::move(info.error()));

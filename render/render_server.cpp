@@ -65,7 +65,9 @@ class Server {
 
     sandbox::Report report_;
     const std::atomic<std::uint32_t>* cancelled_;
+    PdfiumLibrary library_;
     bool opened_ = false;
+    // Declared after the library, so that the document closes first.
     std::unique_ptr<PdfDocument> document_;
     std::array<Mapping, proto::kMaxBufferSlots> buffers_;
     std::vector<std::uint8_t> frame_;
@@ -161,14 +163,14 @@ bool Server::open(proto::Open& request) {
     }
     opened_ = true;
     auto file = std::make_unique<InputFile>();
-    file->handle = proto::kInputFd;
+    file->fd.reset(proto::kInputFd);
     file->size = request.file_size;
     proto::Opened facts;
     {
-        const std::lock_guard lock(pdfium_mutex);
-        document_ = load_pdf(std::move(file), request.password, request.max_pages, facts);
+        const auto lock = library_.lock();
+        document_ = load_pdf(library_, std::move(file), request.password, request.max_pages, facts);
         if (document_ && request.forms) {
-            document_->forms = std::make_unique<FormEnvironment>(document_->document);
+            document_->forms = std::make_unique<FormEnvironment>(document_->document.get());
         }
     }
     return send(facts);
@@ -205,7 +207,7 @@ bool Server::render(const proto::Render& request) {
                                   : Deadline(std::chrono::nanoseconds(request.deadline_ns));
     proto::RenderStatus status;
     {
-        const std::lock_guard lock(pdfium_mutex);
+        const auto lock = library_.lock();
         status = render_page(*document_, request.page, PixelSize{request.width, request.height},
                              image, target, cancelled_, deadline);
     }

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "engine/inspection.h"
+#include "bl/inspection.h"
 #include "engine/pdf_input.h"
 #include "tests/desktop/desktop_test_helpers.h"
 

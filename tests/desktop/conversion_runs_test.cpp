@@ -114,10 +114,7 @@ class ConversionRunsTest : public QObject {
 
   private slots:
     void init() { files_ = std::make_unique<Fixtures>(); }
-    void cleanup() {
-        bl::detail::driver_hooks() = {};
-        files_.reset();
-    }
+    void cleanup() { files_.reset(); }
 
     void resultToRow_data() {
         QTest::addColumn<JobResult>("result");
@@ -327,10 +324,12 @@ class ConversionRunsTest : public QObject {
 
     void aFailedPageAndTheZip() {
         // Page 2's time is up before it starts; the other two are written and archived.
-        bl::detail::driver_hooks().page_deadline = [](std::uint32_t page, Deadline deadline) {
+        bl::detail::JobHooks hooks;
+        hooks.driver.page_deadline = [](std::uint32_t page, Deadline deadline) {
             return page == 2 ? Clock::now() - std::chrono::seconds(1) : deadline;
         };
         ConversionController controller;
+        controller.setJobHooks(&hooks);
         QVERIFY(addAndInspect(controller, {pdf("report.pdf", 3)}));
         QCOMPARE(runToEnd(controller, settings(true)), "1 partly, 2 images");
 

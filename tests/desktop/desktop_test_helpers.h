@@ -31,6 +31,7 @@
 
 #include "desktop/conversion_controller.h"
 #include "engine/converter.h"
+#include "engine/job_hooks.h"
 #include "tests/support/pdf_writer.h"
 
 namespace bl::desktop::test_helpers {
@@ -255,25 +256,21 @@ class PageGate {
                 opened.wait();
             }
         };
-        auto& hooks = bl::detail::driver_hooks();
         // With one helper, "page N waits" means every page before it is done.
-        hooks.render_helpers = 1;
+        hooks_.driver.render_helpers = 1;
         if (stage == Stage::Render) {
-            hooks.before_render = hook;
+            hooks_.driver.before_render = hook;
         } else {
-            hooks.before_encode = hook;
+            hooks_.driver.before_encode = hook;
         }
     }
     PageGate(const PageGate&) = delete;
     PageGate& operator=(const PageGate&) = delete;
-    // Declare the gate before the controller (or window) that runs the job: the
-    // hooks go only after the job's task has been waited for.
-    ~PageGate() {
-        open();
-        bl::detail::driver_hooks().before_render = nullptr;
-        bl::detail::driver_hooks().before_encode = nullptr;
-        bl::detail::driver_hooks().render_helpers = 0;
-    }
+    // Declare the gate before the controller (or window) that runs the job, and
+    // hand the controller its hooks: they go only after the job's task has been
+    // waited for.
+    ~PageGate() { open(); }
+    const bl::detail::JobHooks* hooks() const { return &hooks_; }
 
     // Whether the worker arrived at the gate within the time.
     bool waitUntilReached() {
@@ -296,6 +293,7 @@ class PageGate {
     std::promise<void> opened_;
     std::future<void> reached_;
     bool open_ = false;
+    bl::detail::JobHooks hooks_;
 };
 
 }  // namespace bl::desktop::test_helpers

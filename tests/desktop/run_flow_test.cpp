@@ -13,10 +13,10 @@
 
 #include <algorithm>
 
+#include "bl/live_checks.h"
+#include "bl/version.h"
 #include "desktop/main_window.h"
 #include "desktop/settings_panel.h"
-#include "engine/pixel_size.h"
-#include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {
@@ -74,10 +74,7 @@ class RunFlowTest : public QObject {
         QSettings().clear();
         files_ = std::make_unique<Fixtures>();
     }
-    void cleanup() {
-        bl::detail::driver_hooks() = {};
-        files_.reset();
-    }
+    void cleanup() { files_.reset(); }
 
     // The runs below reach the other sentences: one file, skipped files, and a
     // run stopped before any page.
@@ -295,6 +292,7 @@ class RunFlowTest : public QObject {
     void cancelWithEscape() {
         PageGate gate(PageGate::Stage::Render, 2);
         MainWindow window;
+        window.controller().setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
         QVERIFY(prepare(window, {files_->pdf("long.pdf", 4), files_->pdf("next.pdf")}));
         window.activateWindow();
@@ -328,6 +326,7 @@ class RunFlowTest : public QObject {
         // longer looks at the token, so the job ends normally and the run after it.
         PageGate gate(PageGate::Stage::Encode, 1);
         MainWindow window;
+        window.controller().setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
         QVERIFY(prepare(window, {files_->pdf("short.pdf"), files_->pdf("next.pdf")}));
         QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
@@ -374,6 +373,7 @@ class RunFlowTest : public QObject {
     void closingDuringARun() {
         PageGate gate(PageGate::Stage::Render, 1);
         auto window = std::make_unique<MainWindow>();
+        window->controller().setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
         QVERIFY(prepare(*window, {files_->pdf("a.pdf", 2)}));
         ConversionController& controller = window->controller();

@@ -16,12 +16,11 @@
 #include <QStandardPaths>
 #include <QTableView>
 
+#include "bl/live_checks.h"
+#include "bl/version.h"
 #include "desktop/main_window.h"
 #include "desktop/settings_panel.h"
 #include "engine/naming_template.h"
-#include "engine/page_selection.h"
-#include "engine/pixel_size.h"
-#include "engine/version.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {

@@ -17,7 +17,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/inspection.h"
+#include "bl/inspection.h"
 #include "engine/output_file.h"
 #include "engine/pdf_input.h"
 #include "tests/support/pdf_writer.h"
@@ -67,11 +67,6 @@ std::set<std::string> names_in(const fs::path& folder) {
 
 class ConvertTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        detail::driver_hooks() = {};
-        detail::reset_output_syscalls();
-    }
-
     ConvertRequest request(const std::string& pdf_bytes, const std::string& name = "doc.pdf") {
         test::write_file(dir_ / name, pdf_bytes);
         fs::create_directories(out_);
@@ -92,13 +87,14 @@ class ConvertTest : public ::testing::Test {
                 EXPECT_EQ(std::this_thread::get_id(), caller) << "progress off the caller's thread";
                 events_.push_back(event);
             },
-            token);
+            token, hooks_);
     }
 
     TempDir dir_;
     fs::path out_ = dir_ / "out";
     std::vector<ProgressEvent> events_;
     int helpers_ = 1;
+    detail::DriverHooks hooks_;
 };
 
 // Whatever the number of helpers rendering ahead, a caller sees the same job:
@@ -287,7 +283,7 @@ TEST_F(ConvertTest, LargePagesEncodeBesideTheNextRenderAndSmallOnesDoNot) {
         fs::remove_all(out_);
         const auto driver = std::this_thread::get_id();
         std::map<std::uint32_t, bool> on_other_thread;
-        detail::driver_hooks().before_encode = [&](std::uint32_t page) {
+        hooks_.before_encode = [&](std::uint32_t page) {
             on_other_thread[page] = std::this_thread::get_id() != driver;
         };
         ConvertRequest req = request(test::simple_pdf(2, 595, 842));
@@ -307,8 +303,8 @@ TEST_F(ConvertTest, LargePagesEncodeBesideTheNextRenderAndSmallOnesDoNot) {
 TEST_F(ConvertTest, EncodesOnTheDriverThreadWhenNoThreadCanStart) {
     const auto driver = std::this_thread::get_id();
     std::atomic<int> elsewhere = 0;
-    detail::driver_hooks().may_start_thread = [] { return false; };
-    detail::driver_hooks().before_encode = [&](std::uint32_t) {
+    hooks_.may_start_thread = [] { return false; };
+    hooks_.before_encode = [&](std::uint32_t) {
         elsewhere += std::this_thread::get_id() != driver;
     };
     const ConvertResult result = run(request(test::simple_pdf(3)));
@@ -323,7 +319,7 @@ Deadline expire_even_pages(std::uint32_t page, Deadline deadline) {
 }
 
 TEST_P(AnyHelpersTest, TwoFailedPagesOfFiveLetTheJobFinish) {
-    detail::driver_hooks().page_deadline = &expire_even_pages;
+    hooks_.page_deadline = &expire_even_pages;
     const ConvertResult result = run(request(test::simple_pdf(5)));
     EXPECT_FALSE(result.error.has_value()) << result.error->message;
     EXPECT_FALSE(result.cancelled);
@@ -382,14 +378,14 @@ TEST_F(ConvertTest, CancelWhilePageFiveRendersKeepsPageFour) {
     const CancellationToken token;
     const auto driver = std::this_thread::get_id();
     bool fourth_beside = false;
-    detail::driver_hooks().before_render = [&](std::uint32_t page) {
+    hooks_.before_render = [&](std::uint32_t page) {
         if (page == 5) {
             const std::lock_guard lock(mutex);
             fifth_started = true;
             changed.notify_all();
         }
     };
-    detail::driver_hooks().before_encode = [&](std::uint32_t page) {
+    hooks_.before_encode = [&](std::uint32_t page) {
         if (page == 4) {
             fourth_beside = std::this_thread::get_id() != driver;
             std::unique_lock lock(mutex);
@@ -447,7 +443,7 @@ TEST_P(AnyHelpersTest, CancelAfterAPageIsWrittenDropsThePagesRenderedAhead) {
 TEST_P(AnyHelpersTest, PageTimeLimitStopsAHeavyPageAndTheNextPageRuns) {
     // The limit is far shorter than the heavy page takes; the light page is given
     // all the time it needs, since how fast it renders is not the point here.
-    detail::driver_hooks().page_deadline = [](std::uint32_t page, Deadline deadline) {
+    hooks_.page_deadline = [](std::uint32_t page, Deadline deadline) {
         return page == 2 ? kNoDeadline : deadline;
     };
     ConvertRequest req = request(document("hl"));
@@ -486,7 +482,8 @@ std::atomic<int> g_full_fd{-1};
 
 TEST_P(AnyHelpersTest, DiskFullOnPageTwoStopsTheJobAndKeepsPageOne) {
     g_full_fd = -1;
-    auto& calls = detail::output_syscalls();
+    detail::OutputSyscalls calls = detail::real_output_syscalls();
+    hooks_.output = &calls;
     calls.open = [](const char* path, int flags, unsigned mode) {
         const int fd = ::open(path, flags, mode);
         if (std::strstr(path, "/.p2.") != nullptr) {
@@ -532,7 +529,7 @@ TEST_P(AnyHelpersTest, OutputLimitSmallerThanTheFirstPageWritesNothing) {
 }
 
 TEST_F(ConvertTest, ExceptionInsideAnEncodeEndsTheJobCleanly) {
-    detail::driver_hooks().before_encode = [](std::uint32_t page) {
+    hooks_.before_encode = [](std::uint32_t page) {
         if (page == 1) {
             throw std::bad_alloc();
         }

@@ -10,10 +10,10 @@
 #include <set>
 #include <thread>
 
+#include "bl/version.h"
 #include "engine/converter.h"
 #include "engine/render_helper.h"
 #include "engine/render_protocol.h"
-#include "engine/version.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/test_files.h"
 
@@ -165,8 +165,6 @@ std::string document(const std::string& pattern) {
 
 class IsolationTest : public ::testing::Test {
   protected:
-    void TearDown() override { detail::driver_hooks() = {}; }
-
     ConvertRequest request(const std::string& pattern) {
         test::write_file(dir_ / "doc.pdf", document(pattern));
         fs::create_directories(out_);
@@ -179,6 +177,7 @@ class IsolationTest : public ::testing::Test {
 
     test::TempDir dir_;
     fs::path out_ = dir_ / "out";
+    detail::DriverHooks hooks_;
 };
 
 TEST_F(IsolationTest, HelpersKilledMidPageFailOnlyTheirPagesUntilThreeInARow) {
@@ -201,7 +200,7 @@ TEST_F(IsolationTest, HelpersKilledMidPageFailOnlyTheirPagesUntilThreeInARow) {
         for (const Case& item : cases) {
             SCOPED_TRACE(item.pattern + " with " + std::to_string(helpers) + " helpers");
             fs::remove_all(out_);
-            detail::driver_hooks().render_started = [&item](std::uint32_t page, int pid) {
+            hooks_.render_started = [&item](std::uint32_t page, int pid) {
                 if (item.killed.count(page) != 0) {
                     ::kill(pid, SIGSEGV);
                 }
@@ -210,7 +209,7 @@ TEST_F(IsolationTest, HelpersKilledMidPageFailOnlyTheirPagesUntilThreeInARow) {
             ConvertRequest req = request(item.pattern);
             req.limits.page_timeout_ms = 200;
             req.limits.render_helpers = helpers;
-            const ConvertResult result = convert(std::move(req), {}, CancellationToken{});
+            const ConvertResult result = convert(std::move(req), {}, CancellationToken{}, hooks_);
             EXPECT_EQ(test::names_in(out_), item.written);
             EXPECT_EQ(result.pages_failed, item.failed);
             for (const PageResult& page : result.page_results) {
@@ -247,7 +246,7 @@ TEST_F(IsolationTest, AnEndlessPageIsEndedAtItsDeadlineOrASecondAfterACancel) {
     // A cancel while the endless page loads: the job returns within the grace.
     fs::remove_all(out_);
     const CancellationToken token;
-    detail::driver_hooks().render_started = [&token](std::uint32_t page, int) {
+    hooks_.render_started = [&token](std::uint32_t page, int) {
         if (page == 2) {
             std::thread([token] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -256,7 +255,7 @@ TEST_F(IsolationTest, AnEndlessPageIsEndedAtItsDeadlineOrASecondAfterACancel) {
         }
     };
     start = Clock::now();
-    result = convert(request("pep"), {}, token);
+    result = convert(request("pep"), {}, token, hooks_);
     EXPECT_LT(elapsed_ms(start, Clock::now()), 100 + 1000 + 1000);
     EXPECT_TRUE(result.cancelled);
     EXPECT_EQ(result.error, make_error(ErrorKind::Cancelled, "Conversion was cancelled."));

@@ -56,8 +56,11 @@ bool fails(const char* call) {
     return true;
 }
 
+// The calls the files of a test are created with.
+detail::OutputSyscalls g_calls = detail::real_output_syscalls();
+
 void install_fakes() {
-    auto& calls = detail::output_syscalls();
+    auto& calls = g_calls;
     calls.open = [](const char* path, int flags, unsigned mode) {
         g.open_flags = flags;
         g.open_mode = mode;
@@ -102,7 +105,7 @@ void install_fakes() {
 Result<fs::path> write_page(const fs::path& folder, ExistingFilePolicy policy,
                             const std::string& content = "data") {
     return write_page_file(folder, "p", std::vector<std::uint8_t>(content.begin(), content.end()),
-                           policy);
+                           policy, g_calls);
 }
 
 class OutputFileTest : public ::testing::Test {
@@ -111,7 +114,6 @@ class OutputFileTest : public ::testing::Test {
         g = Fakes{};
         install_fakes();
     }
-    void TearDown() override { detail::reset_output_syscalls(); }
 
     TempDir dir;
 };
@@ -307,7 +309,7 @@ TEST_F(OutputFileTest, SyncsTheDataBeforeTheRenameAndTheFolderAfterIt) {
         const TempDir folder;
         // The two stages apart, as the pipeline runs them: the data is synced
         // once, before the commit.
-        auto file = prepare_page_file(folder.path(), "p", {'x'});
+        auto file = prepare_page_file(folder.path(), "p", {'x'}, g_calls);
         ASSERT_TRUE(file) << file.error().message;
         EXPECT_EQ(g.trace, prepared);
         ASSERT_TRUE(commit_output_file(**file, policy));
@@ -335,13 +337,13 @@ TEST_F(OutputFileTest, RealMissingFolderConditions) {
     const auto gone =
         make_error(ErrorKind::OutputFolderUnavailable, "The output folder no longer exists.");
     for (const fs::path& folder : {dir / "missing", dir / "file.txt"}) {
-        EXPECT_EQ(error_of(create_output_file(folder, "p", ".jpg")), gone) << folder;
+        EXPECT_EQ(error_of(create_output_file(folder, "p", ".jpg", g_calls)), gone) << folder;
     }
     // The folder disappears while a file is being written.
     for (const auto policy : {KeepBoth, Replace}) {
         const fs::path folder = dir / "out";
         fs::create_directory(folder);
-        auto file = create_output_file(folder, "p", ".jpg");
+        auto file = create_output_file(folder, "p", ".jpg", g_calls);
         ASSERT_TRUE(file.has_value());
         ASSERT_EQ(write_all(**file, "abc", 3), std::nullopt);
         fs::remove_all(folder);
@@ -356,7 +358,7 @@ TEST_F(OutputFileTest, AWriteWithoutProgressIsAnError) {
     // Nothing written, and a failure without an error number.
     for (const int stall : {0, -1}) {
         g.error = stall;
-        detail::output_syscalls().write = [](int, const void*, unsigned long) -> long {
+        g_calls.write = [](int, const void*, unsigned long) -> long {
             errno = 0;
             return g.error;
         };
@@ -369,7 +371,7 @@ TEST_F(OutputFileTest, AWriteWithoutProgressIsAnError) {
 
 TEST_F(OutputFileTest, ShortAndInterruptedWritesStillWriteEverything) {
     // Every other call is interrupted, the rest write at most three bytes.
-    detail::output_syscalls().write = [](int fd, const void* data, unsigned long size) -> long {
+    g_calls.write = [](int fd, const void* data, unsigned long size) -> long {
         static bool interrupt = true;
         interrupt = !interrupt;
         if (interrupt) {
@@ -379,7 +381,7 @@ TEST_F(OutputFileTest, ShortAndInterruptedWritesStillWriteEverything) {
         return ::write(fd, data, std::min(size, 3ul));
     };
     const std::string content = "0123456789abcdefghij";
-    auto file = create_output_file(dir.path(), "p", ".jpg");
+    auto file = create_output_file(dir.path(), "p", ".jpg", g_calls);
     ASSERT_TRUE(file.has_value());
     ASSERT_EQ(write_all(**file, content.data(), content.size()), std::nullopt);
     ASSERT_EQ(write_all(**file, nullptr, 0), std::nullopt);
@@ -396,11 +398,11 @@ TEST_F(OutputFileTest, PassesAtMostOneGibibytePerWrite) {
     void* region =
         ::mmap(nullptr, kSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(region, MAP_FAILED);
-    detail::output_syscalls().write = [](int, const void*, unsigned long size) -> long {
+    g_calls.write = [](int, const void*, unsigned long size) -> long {
         g.write_sizes.push_back(size);
         return static_cast<long>(size);
     };
-    auto file = create_output_file(dir.path(), "big", ".zip");
+    auto file = create_output_file(dir.path(), "big", ".zip", g_calls);
     ASSERT_TRUE(file.has_value());
     EXPECT_EQ(write_all(**file, region, kSize), std::nullopt);
     EXPECT_EQ(g.write_sizes, (std::vector<unsigned long>{kGiB, kGiB / 2}));
@@ -409,8 +411,8 @@ TEST_F(OutputFileTest, PassesAtMostOneGibibytePerWrite) {
 }
 
 TEST_F(OutputFileTest, TemporaryFilesHaveRandomHiddenNames) {
-    auto first = create_output_file(dir.path(), "report_page_0001", ".jpg");
-    auto second = create_output_file(dir.path(), "report_page_0001", ".jpg");
+    auto first = create_output_file(dir.path(), "report_page_0001", ".jpg", g_calls);
+    auto second = create_output_file(dir.path(), "report_page_0001", ".jpg", g_calls);
     ASSERT_TRUE(first.has_value());
     ASSERT_TRUE(second.has_value());
     // Never opens or truncates a file that is already there.
@@ -422,7 +424,7 @@ TEST_F(OutputFileTest, TemporaryFilesHaveRandomHiddenNames) {
         EXPECT_TRUE(std::regex_match(file->temp_path.filename().string(), pattern))
             << file->temp_path;
         EXPECT_TRUE(fs::is_regular_file(file->temp_path));
-        EXPECT_GE(file->handle, 0);
+        EXPECT_TRUE(file->fd);
         EXPECT_EQ(file->bytes_written, 0u);
         EXPECT_FALSE(file->committed);
     }
@@ -434,7 +436,7 @@ TEST_F(OutputFileTest, TemporaryFilesHaveRandomHiddenNames) {
     EXPECT_EQ(names_in(dir.path()).size(), 1u);
     ASSERT_TRUE(commit_output_file(**second, Ask).has_value());
     EXPECT_TRUE((*second)->committed);
-    EXPECT_EQ((*second)->handle, -1);
+    EXPECT_FALSE((*second)->fd);
     // A file is saved only once.
     EXPECT_EQ(error_of(commit_output_file(**second, Ask)),
               make_error(ErrorKind::InternalError, "The output file was saved already."));
@@ -447,15 +449,16 @@ TEST_F(OutputFileTest, NamesStayInsideTheOutputFolderAndAreUtf8) {
     const std::string stems[] = {"../escape", "/tmp/escape", "a/b", std::string("a\0b", 3)};
     for (const std::string& stem : stems) {
         EXPECT_EQ(
-            error_of(create_output_file(dir / "out", stem, ".jpg")),
+            error_of(create_output_file(dir / "out", stem, ".jpg", g_calls)),
             make_error(ErrorKind::InternalError, "The output file name is not a plain file name."));
     }
-    EXPECT_THROW(create_output_file(dir / "out", "bad\xff", ".jpg"), std::invalid_argument);
+    EXPECT_THROW(create_output_file(dir / "out", "bad\xff", ".jpg", g_calls),
+                 std::invalid_argument);
     EXPECT_EQ(names_in(dir / "out"), Names{});
 
     // Empty content makes an empty file.
     const std::string name = "\u00DCbersicht \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\x84";
-    const auto saved = write_page_file(dir / "out", name, {}, Ask);
+    const auto saved = write_page_file(dir / "out", name, {}, Ask, g_calls);
     ASSERT_TRUE(saved) << saved.error().message;
     EXPECT_EQ(to_utf8(saved->filename()), name + ".jpg");
     EXPECT_EQ(fs::file_size(*saved), 0u);

@@ -13,8 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/version.h"
+#include "bl/version.h"
 #include "tests/support/pdf_writer.h"
+#include "tests/support/pdfium_library.h"
 #include "tests/support/test_files.h"
 
 namespace bl {
@@ -160,7 +161,7 @@ std::string fixture_pdf() {
 // Documents are closed under the lock, as every PDFium call must be.
 struct LockedClose {
     void operator()(PdfDocument* document) const {
-        const std::lock_guard lock(pdfium_mutex);
+        const auto lock = test::pdfium().lock();
         delete document;
     }
 };
@@ -173,16 +174,16 @@ class RenderTest : public ::testing::Test {
     // Opens the fixture; with `forms`, creates the form environment the way the
     // conversion does when form fields are wanted.
     Document open(bool forms) const {
-        const std::lock_guard lock(pdfium_mutex);
+        const auto lock = test::pdfium().lock();
         std::string password;
-        auto opened = open_pdf(dir_ / "fixture.pdf", password, ConvertLimits{});
+        auto opened = open_pdf(test::pdfium(), dir_ / "fixture.pdf", password, ConvertLimits{});
         if (!opened) {
             ADD_FAILURE() << opened.error().message;
             return nullptr;
         }
         Document document(opened->release());
         if (forms) {
-            document->forms = std::make_unique<FormEnvironment>(document->document);
+            document->forms = std::make_unique<FormEnvironment>(document->document.get());
         }
         return document;
     }
@@ -190,7 +191,7 @@ class RenderTest : public ::testing::Test {
     MaybeError render(PdfDocument& document, std::uint32_t page, const ImageOptions& image,
                       PixelSize size = kPageAt72, bool cancelled = false,
                       Deadline deadline = kNoDeadline) {
-        const std::lock_guard lock(pdfium_mutex);
+        const auto lock = test::pdfium().lock();
         stride_ = size.width * 4;
         buffer_.assign(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(size.height),
                        0);
@@ -285,7 +286,7 @@ TEST_F(RenderTest, ThreeBytePixelsMatchFourBytePixels) {
     const std::vector<std::uint8_t> four = buffer_;
     std::vector<std::uint8_t> three(200 * 3 * 100, 0);
     {
-        const std::lock_guard lock(pdfium_mutex);
+        const auto lock = test::pdfium().lock();
         ASSERT_EQ(render_page(*document, 1, kPageAt72, options(),
                               PixelTarget{three.data(), three.size(), 200 * 3, true}, nullptr,
                               kNoDeadline),

@@ -1,4 +1,4 @@
-#include "engine/page_selection.h"
+#include "bl/live_checks.h"
 
 #include <gtest/gtest.h>
 

@@ -10,9 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "engine/inspection.h"
+#include "bl/inspection.h"
 #include "render/pdf_document.h"
 #include "tests/support/pdf_writer.h"
+#include "tests/support/pdfium_library.h"
 
 namespace bl {
 namespace {
@@ -315,8 +316,8 @@ TEST_P(PasswordTest, PasswordIsWipedInEveryOutcome) {
     for (const char* given : {"", "wrong", "user-pw", "owner-pw"}) {
         std::string password = given;
         password.reserve(64);  // on the heap, so that its storage is released
-        const std::lock_guard lock(pdfium_mutex);
-        auto pdf = open_pdf(path_, password, ConvertLimits{});
+        const auto lock = test::pdfium().lock();
+        auto pdf = open_pdf(test::pdfium(), path_, password, ConvertLimits{});
         EXPECT_TRUE(password.empty()) << given;
         EXPECT_LT(password.capacity(), 64u) << given;
     }
@@ -349,8 +350,8 @@ TEST(OpenPdf, PasswordsCountOnlyUpToTheir127thByte) {
 TEST(OpenPdf, PasswordIsWipedWhenTheInputChecksFail) {
     TempDir dir;
     std::string password(40, 's');
-    const std::lock_guard lock(pdfium_mutex);
-    const auto pdf = open_pdf(dir / "absent.pdf", password, ConvertLimits{});
+    const auto lock = test::pdfium().lock();
+    const auto pdf = open_pdf(test::pdfium(), dir / "absent.pdf", password, ConvertLimits{});
     EXPECT_FALSE(pdf.has_value());
     EXPECT_TRUE(password.empty());
 }

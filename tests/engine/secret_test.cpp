@@ -1,4 +1,4 @@
-#include "engine/secret.h"
+#include "bl/secret.h"
 
 #include <sys/prctl.h>
 #include <sys/resource.h>

@@ -152,13 +152,23 @@ void fake_close(int handle) {
     }
 }
 
+// What the archives of a test read and write with, passed in as the engine's
+// seams.
+detail::ZipInputHooks g_input = detail::real_zip_input_hooks();
+detail::OutputSyscalls g_output = detail::real_output_syscalls();
+
+ZipOptions seams() {
+    ZipOptions options;
+    options.input = &g_input;
+    options.output = &g_output;
+    return options;
+}
+
 // Summing 4 GiB would take a minute, and writing it more; the boundary tests
 // need only the sizes.
 void skip_checksum_and_writes() {
-    detail::zip_input_hooks().crc32 = [](std::uint32_t crc, const void*, std::size_t) {
-        return crc;
-    };
-    detail::output_syscalls().write = [](int, const void*, unsigned long size) {
+    g_input.crc32 = [](std::uint32_t crc, const void*, std::size_t) { return crc; };
+    g_output.write = [](int, const void*, unsigned long size) {
         g.discarded += size;
         return static_cast<long>(size);
     };
@@ -176,16 +186,11 @@ class ZipArchiveTest : public ::testing::Test {
     void SetUp() override {
         set_zone("UTC");
         g = Fakes{};
-        detail::reset_zip_input_hooks();
-        g_real = detail::zip_input_hooks();
-        detail::zip_input_hooks() = {&fake_open, &fake_read, &fake_close, g_real.crc32};
+        g_real = detail::real_zip_input_hooks();
+        g_input = {&fake_open, &fake_read, &fake_close, g_real.crc32};
+        g_output = detail::real_output_syscalls();
         fs::create_directory(in());
         fs::create_directory(out());
-    }
-
-    void TearDown() override {
-        detail::reset_zip_input_hooks();
-        detail::reset_output_syscalls();
     }
 
     fs::path in() const { return dir_ / "in"; }
@@ -204,7 +209,7 @@ class ZipArchiveTest : public ::testing::Test {
     Result<ZipResult> zip(const std::vector<ZipEntry>& entries, const std::string& base = "report",
                           ExistingFilePolicy policy = ExistingFilePolicy::Ask,
                           const CancellationToken& token = CancellationToken()) {
-        ZipOptions options;
+        ZipOptions options = seams();
         options.existing_files = policy;
         options.modified_time = kStamp;
         return create_zip_archive(entries, out(), base, options, token);
@@ -354,7 +359,7 @@ TEST_F(ZipArchiveTest, RefusesBeforeOpeningOrCreatingAnything) {
     write_file(out() / "folder.zip" / "x.txt", "x");
     const auto refusal = [&](const std::vector<ZipEntry>& list, const fs::path& folder,
                              const std::string& base) {
-        return error_of(create_zip_archive(list, folder, base, {}, {}));
+        return error_of(create_zip_archive(list, folder, base, seams(), {}));
     };
     // The entries are checked first, then the folder.
     EXPECT_EQ(
@@ -410,16 +415,16 @@ TEST_F(ZipArchiveTest, ScanAndCopyAcceptFilesUpTo4GiBMinusOne) {
     const auto too_large = tl::unexpected(
         make_error(ErrorKind::LimitExceeded,
                    "A file is larger than 4 GiB, which ZIP archives here do not support."));
-    auto archive = create_output_file(out(), "copy", ".zip");
+    auto archive = create_output_file(out(), "copy", ".zip", g_output);
     ASSERT_TRUE(archive);
 
     std::uint32_t crc = 7;
-    EXPECT_EQ(scan_zip_input(in() / "max.jpg", buffer, crc), kMaxZipBytes);
+    EXPECT_EQ(scan_zip_input(in() / "max.jpg", buffer, crc, g_input), kMaxZipBytes);
     EXPECT_EQ(crc, 0u);
-    EXPECT_EQ(scan_zip_input(in() / "over.jpg", buffer, crc), too_large);
-    EXPECT_EQ(copy_zip_input(in() / "max.jpg", buffer, crc, **archive), kMaxZipBytes);
+    EXPECT_EQ(scan_zip_input(in() / "over.jpg", buffer, crc, g_input), too_large);
+    EXPECT_EQ(copy_zip_input(in() / "max.jpg", buffer, crc, **archive, g_input), kMaxZipBytes);
     EXPECT_EQ((*archive)->bytes_written, kMaxZipBytes);
-    EXPECT_EQ(copy_zip_input(in() / "over.jpg", buffer, crc, **archive), too_large);
+    EXPECT_EQ(copy_zip_input(in() / "over.jpg", buffer, crc, **archive, g_input), too_large);
     // Stopped before the chunk that passed the limit was written.
     EXPECT_EQ((*archive)->bytes_written, kMaxZipBytes + (kMaxZipBytes + 1 - 1'048'576));
 }
@@ -518,26 +523,26 @@ TEST_F(ZipArchiveTest, UnreadableInputsFailAndLeaveNothing) {
 
 TEST_F(ZipArchiveTest, WriteFailuresAndExceptionsBecomeErrorsAndLeaveNothing) {
     const auto entries = inputs({{"a.jpg", "alpha"}});
-    detail::output_syscalls().write = [](int, const void*, unsigned long) -> long {
+    g_output.write = [](int, const void*, unsigned long) -> long {
         errno = ENOSPC;
         return -1;
     };
     EXPECT_EQ(error_of(zip(entries)), make_error(ErrorKind::DiskFull, "The output drive is full."));
     // The archive is synced before it takes its name; a failed sync saves nothing.
-    detail::reset_output_syscalls();
-    detail::output_syscalls().fsync = [](int) -> int {
+    g_output = detail::real_output_syscalls();
+    g_output.fsync = [](int) -> int {
         errno = EIO;
         return -1;
     };
     EXPECT_EQ(
         error_of(zip(entries)),
         make_error(ErrorKind::WriteFailed, "Could not write the output file (system error 5)."));
-    detail::reset_output_syscalls();
+    g_output = detail::real_output_syscalls();
 
-    detail::zip_input_hooks().open = [](const fs::path&) -> int { throw std::bad_alloc(); };
+    g_input.open = [](const fs::path&) -> int { throw std::bad_alloc(); };
     EXPECT_EQ(error_of(zip(entries)),
               make_error(ErrorKind::OutOfMemory, "Not enough memory to create the ZIP archive."));
-    detail::zip_input_hooks().open = [](const fs::path&) -> int { throw std::logic_error(""); };
+    g_input.open = [](const fs::path&) -> int { throw std::logic_error(""); };
     EXPECT_EQ(error_of(zip(entries)),
               make_error(ErrorKind::InternalError,
                          "An unexpected internal error occurred while creating the ZIP archive."));
@@ -555,7 +560,7 @@ TEST_F(ZipArchiveTest, JobPagesTakesWrittenPagesInResultOrder) {
         job.page_results[i].output_path = pages[i].source;
     }
     job.page_results[2].error = make_error(ErrorKind::WriteFailed, "Could not write.", 2);
-    const auto result = zip_job_pages(job, out(), "report", {}, {});
+    const auto result = zip_job_pages(job, out(), "report", seams(), {});
     ASSERT_TRUE(result) << error_of(result).message;
     EXPECT_EQ(result->path, out() / "report.zip");
     expect_tools_read(result->path,
@@ -563,7 +568,7 @@ TEST_F(ZipArchiveTest, JobPagesTakesWrittenPagesInResultOrder) {
 
     job.page_results.erase(job.page_results.begin(), job.page_results.begin() + 2);
     EXPECT_EQ(
-        error_of(zip_job_pages(job, out(), "report", {}, {})),
+        error_of(zip_job_pages(job, out(), "report", seams(), {})),
         make_error(ErrorKind::InvalidSettings, "There are no files to put in the ZIP archive."));
 }
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 
 namespace bl {
 

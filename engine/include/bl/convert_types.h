@@ -6,12 +6,15 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <tl/expected.hpp>
+
+#include "bl/secret.h"
 
 namespace bl {
 
@@ -64,6 +67,10 @@ inline tl::unexpected<ConvertError> fail(ErrorKind kind, std::string message,
 inline ConvertError make_error(ErrorKind kind, std::string message, std::uint32_t page = 0) {
     return ConvertError{kind, std::move(message), page};
 }
+
+// Passwords reach PDFium as C strings, where a NUL byte would silently end
+// them early; such a password is refused instead.
+MaybeError check_password(std::string_view password);
 
 enum class ExistingFilePolicy : std::int32_t {
     Ask = 0,
@@ -121,7 +128,7 @@ inline constexpr const char* kDefaultNamingTemplate = "{original}_page_{page_num
 
 struct ConvertRequest {
     std::filesystem::path input;
-    std::string password;  // UTF-8; wiped by the engine once used
+    Secret password;  // UTF-8; wiped by the engine once used
     std::string pages = "all";
     ImageOptions image;
     std::filesystem::path output_folder;
@@ -182,6 +189,9 @@ struct ProgressEvent {
 
     friend bool operator==(const ProgressEvent&, const ProgressEvent&) = default;
 };
+
+// Receives a job's progress events, on the thread that runs the job.
+using ProgressCallback = std::function<void(const ProgressEvent&)>;
 
 // A shared flag: every copy sees the same value. It is never reset, so each run
 // uses a fresh token.

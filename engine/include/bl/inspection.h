@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 
 namespace bl {
 

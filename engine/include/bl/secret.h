@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "engine/convert_types.h"
-
 namespace bl {
 
 // Text that must not linger in memory, such as a password: every byte it held
@@ -44,10 +42,6 @@ inline constexpr std::size_t kMaxPasswordBytes = 127;
 // Cuts `password` to at most kMaxPasswordBytes, never inside a UTF-8 character,
 // and zeroes the bytes it cuts off.
 void cap_password(std::string& password);
-
-// Passwords reach PDFium as C strings, where a NUL byte would silently end
-// them early; such a password is refused instead.
-MaybeError check_password(std::string_view password);
 
 // Turns core dumps off for the whole process (not dumpable, core size limit 0),
 // so that no dump carries a password. Returns false if either step failed.

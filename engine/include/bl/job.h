@@ -2,14 +2,19 @@
 // the optional ZIP archive of the pages it wrote.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
-#include "engine/convert_types.h"
-#include "engine/converter.h"
-#include "engine/zip_archive.h"
+#include "bl/convert_types.h"
 
 namespace bl {
+
+namespace detail {
+// Test seams for a whole job (engine/job_hooks.h); none in normal use.
+struct JobHooks;
+}  // namespace detail
 
 struct JobRequest {
     ConvertRequest convert;
@@ -18,6 +23,11 @@ struct JobRequest {
     // KeepBoth: once the pages are written nobody is left to ask, and a numbered
     // name never loses a file.
     bool want_zip = false;
+};
+
+struct ZipResult {
+    std::filesystem::path path;
+    std::uint64_t bytes = 0;
 };
 
 struct ZipOutcome {
@@ -31,10 +41,13 @@ struct JobResult {
     ZipOutcome zip;
 };
 
+// The up-front checks of a request; nothing is opened or written.
+MaybeError validate_request(const ConvertRequest& request);
+
 // Converts, then makes the ZIP archive if it is wanted and any page was
 // written. Never throws; progress arrives on the calling thread.
 JobResult run_job(JobRequest request, const ProgressCallback& progress,
-                  const CancellationToken& token);
+                  const CancellationToken& token, const detail::JobHooks* hooks = nullptr);
 
 // Whether an error's message already names its page ("Page 3: ..."), as the
 // pre-flight's do; a page's other messages need the page put in front.
