@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QStringEncoder>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -14,11 +15,6 @@
 #include <utility>
 
 #include "bl/inspection.h"
-#include "engine/converter.h"
-#include "engine/job_hooks.h"
-#include "engine/output_file.h"
-#include "engine/pdf_input.h"
-#include "engine/zip_archive.h"
 
 namespace bl::desktop {
 
@@ -48,17 +44,22 @@ std::string toUtf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
-// Overwrites the bytes in place before letting go of them. The volatile writes
-// keep the compiler from dropping stores to memory that is about to be freed.
-void wipe(QByteArray& bytes) {
-    if (!bytes.isEmpty()) {
-        volatile char* data = bytes.data();
-        for (qsizetype i = 0; i < bytes.size(); ++i) {
-            data[i] = 0;
-        }
-    }
-    bytes.clear();
-    bytes.squeeze();
+// The text in UTF-8, written straight into the buffer the secret keeps, so that
+// no other copy of it is left behind.
+bl::Secret utf8Secret(const QString& text) {
+    QStringEncoder encoder(QStringEncoder::Utf8);
+    std::string bytes(static_cast<std::size_t>(encoder.requiredSpace(text.size())), '\0');
+    const char* end = encoder.appendToBuffer(bytes.data(), text);
+    bytes.resize(static_cast<std::size_t>(end - bytes.data()));
+    return bl::Secret(std::move(bytes));
+}
+
+void addTo(RunSummary& summary, const RunSummary& counts) {
+    summary.converted += counts.converted;
+    summary.partlyConverted += counts.partlyConverted;
+    summary.failed += counts.failed;
+    summary.skipped += counts.skipped;
+    summary.imagesSaved += counts.imagesSaved;
 }
 
 bool isRunnable(JobState state) {
@@ -89,7 +90,7 @@ ConversionController::~ConversionController() {
     for (QFuture<void>& inspection : inspections_) {
         inspection.waitForFinished();
     }
-    dropAllPasswords();
+    passwords_.clear();
 }
 
 int ConversionController::addFiles(const QStringList& paths) {
@@ -130,16 +131,14 @@ int ConversionController::addFiles(const QStringList& paths) {
 }
 
 void ConversionController::removeJobs(const QList<quint64>& ids) {
+    // The run keeps the job it converts or asks about.
     const quint64 keptByRun = currentRunJob();
     QList<quint64> removed;
     for (const quint64 id : ids) {
-        if (model_.job(id) == nullptr || removed.contains(id)) {
+        if (model_.job(id) == nullptr || removed.contains(id) || id == keptByRun) {
             continue;
         }
-        if (running_ && (id == keptByRun || id == pendingId_)) {
-            continue;
-        }
-        dropPassword(id);
+        passwords_.erase(id);
         removed.append(id);
     }
     model_.removeJobs(removed);
@@ -206,44 +205,25 @@ void ConversionController::handleInspection(quint64 id,
     }
 }
 
+// A run launches, and asks about, only the job at runIndex_, and moves on only
+// once it is through with it.
 quint64 ConversionController::currentRunJob() const {
-    if (!running_ || runIndex_ < 0 || runIndex_ >= runIds_.size()) {
+    if (!isRunning() || runIndex_ < 0 || runIndex_ >= runIds_.size()) {
         return 0;
     }
     return runIds_.at(runIndex_);
 }
 
-void ConversionController::dropPassword(quint64 id) {
-    const auto it = passwords_.find(id);
-    if (it != passwords_.end()) {
-        wipe(it.value());
-        passwords_.erase(it);
-    }
-}
-
-void ConversionController::dropAllPasswords() {
-    for (auto it = passwords_.begin(); it != passwords_.end(); ++it) {
-        wipe(it.value());
-    }
-    passwords_.clear();
-}
-
-void ConversionController::openPrompt(quint64 id, Prompt prompt) {
-    awaitingAnswer_ = true;
-    pendingId_ = id;
-    prompt_ = prompt;
-}
-
-void ConversionController::closePrompt() {
-    awaitingAnswer_ = false;
-    pendingId_ = 0;
-    prompt_ = Prompt::None;
+quint64 ConversionController::pendingJob() const {
+    const bool asking =
+        runState_ == RunState::AskingPassword || runState_ == RunState::AskingExistingFiles;
+    return asking ? currentRunJob() : 0;
 }
 
 // An answer counts only for the prompt that is open: the same job and the same
 // question.
-bool ConversionController::isOpenPrompt(quint64 id, Prompt prompt) const {
-    return running_ && awaitingAnswer_ && pendingId_ == id && prompt_ == prompt;
+bool ConversionController::isOpenPrompt(quint64 id, RunState asking) const {
+    return runState_ == asking && id != 0 && currentRunJob() == id;
 }
 
 bool ConversionController::start(const ConversionSettings& settings, QString* error) {
@@ -253,7 +233,7 @@ bool ConversionController::start(const ConversionSettings& settings, QString* er
         }
         return false;
     };
-    if (running_) {
+    if (isRunning()) {
         return refuse(tr("A conversion is already running."));
     }
     if (settings.outputFolder.isEmpty() || !QFileInfo(settings.outputFolder).isDir()) {
@@ -274,42 +254,38 @@ bool ConversionController::start(const ConversionSettings& settings, QString* er
     runIds_ = ids;
     summary_ = RunSummary{};
     runIndex_ = 0;
-    running_ = true;
-    cancelRequested_ = false;
-    closePrompt();
+    runState_ = RunState::Running;
     emit runStarted(static_cast<int>(runIds_.size()));
     advance();
     return true;
 }
 
 void ConversionController::cancel() {
-    if (!running_) {
-        return;
+    switch (runState_) {
+        case RunState::Idle:
+            return;
+        case RunState::AskingPassword:
+        case RunState::AskingExistingFiles:
+            finishRun(true);
+            return;
+        case RunState::Running:
+        case RunState::Cancelling:
+            runState_ = RunState::Cancelling;
+            cancelToken_.cancel();
+            return;
     }
-    cancelRequested_ = true;
-    if (awaitingAnswer_) {
-        closePrompt();
-        finishRun(true);
-        return;
-    }
-    cancelToken_.cancel();
 }
 
 void ConversionController::providePassword(quint64 id, const QString& password) {
-    if (!isOpenPrompt(id, Prompt::Password)) {
+    if (!isOpenPrompt(id, RunState::AskingPassword)) {
         return;
     }
-    QByteArray utf8 = password.toUtf8();
-    QByteArray& stored = passwords_[id];
-    wipe(stored);
-    // A deep copy, so that wiping the temporary below cannot reach the stored bytes.
-    stored = QByteArray(utf8.constData(), utf8.size());
-    wipe(utf8);
+    passwords_.insert_or_assign(id, utf8Secret(password));
     launch(id);
 }
 
 void ConversionController::skipFile(quint64 id) {
-    if (!isOpenPrompt(id, Prompt::Password)) {
+    if (!isOpenPrompt(id, RunState::AskingPassword)) {
         return;
     }
     if (Job* job = model_.job(id)) {
@@ -318,12 +294,12 @@ void ConversionController::skipFile(quint64 id) {
     }
     ++summary_.skipped;
     ++runIndex_;
-    closePrompt();
+    runState_ = RunState::Running;
     advance();
 }
 
 void ConversionController::resolveExisting(quint64 id, bl::ExistingFilePolicy policy) {
-    if (!isOpenPrompt(id, Prompt::ExistingFiles)) {
+    if (!isOpenPrompt(id, RunState::AskingExistingFiles)) {
         return;
     }
     if (policy == bl::ExistingFilePolicy::Replace || policy == bl::ExistingFilePolicy::KeepBoth) {
@@ -331,12 +307,11 @@ void ConversionController::resolveExisting(quint64 id, bl::ExistingFilePolicy po
         launch(id);
         return;
     }
-    closePrompt();
     finishRun(true);
 }
 
 void ConversionController::advance() {
-    while (running_) {
+    while (isRunning()) {
         if (runIndex_ >= runIds_.size()) {
             finishRun(false);
             return;
@@ -378,23 +353,17 @@ void ConversionController::advance() {
 
 void ConversionController::askForPassword(quint64 id, bool previousAttemptWrong) {
     const Job* job = model_.job(id);
-    openPrompt(id, Prompt::Password);
+    runState_ = RunState::AskingPassword;
     emit passwordRequired(id, job != nullptr ? job->fileName : QString(), previousAttemptWrong);
 }
 
-void ConversionController::launch(quint64 id) {
-    Job* job = model_.job(id);
-    if (job == nullptr) {
-        return;
-    }
-    closePrompt();
-
+bl::ConvertRequest ConversionController::requestFor(const Job& job) {
     bl::ConvertRequest request;
-    request.input = toEnginePath(job->path);
-    if (const auto stored = passwords_.find(id); stored != passwords_.end()) {
-        request.password =
-            bl::Secret(std::string(stored->constData(), static_cast<std::size_t>(stored->size())));
-        wipe(stored.value());
+    request.input = toEnginePath(job.path);
+    if (const auto stored = passwords_.find(job.id); stored != passwords_.end()) {
+        // Moved, not copied: the request carries the one buffer on to the engine,
+        // which wipes it, and the emptied secret goes.
+        request.password = std::move(stored->second);
         passwords_.erase(stored);
     }
     request.pages = toUtf8(settings_.pages);
@@ -406,6 +375,16 @@ void ConversionController::launch(quint64 id) {
     request.output_folder = toEnginePath(settings_.outputFolder);
     request.naming_template = toUtf8(settings_.nameTemplate);
     request.existing_files = runPolicy_;
+    return request;
+}
+
+void ConversionController::launch(quint64 id) {
+    Job* job = model_.job(id);
+    if (job == nullptr) {
+        return;
+    }
+    runState_ = RunState::Running;
+    bl::JobRequest request{requestFor(*job), settings_.createZip};
 
     job->state = JobState::Converting;
     job->message.clear();
@@ -417,46 +396,20 @@ void ConversionController::launch(quint64 id) {
     emit jobStarted(id, runIndex_, static_cast<int>(runIds_.size()));
 
     cancelToken_ = bl::CancellationToken();
-
-    std::string baseName = bl::to_utf8(request.input.stem());
-    // Once the pages are written there is nobody left to ask, so the archive
-    // never replaces anything unless the user said so.
-    const bl::ExistingFilePolicy zipPolicy =
-        runPolicy_ == bl::ExistingFilePolicy::Ask ? bl::ExistingFilePolicy::KeepBoth : runPolicy_;
-    const bool wantZip = settings_.createZip;
-
     ConversionController* controller = this;
     jobTask_ = QtConcurrent::run(
-        QThreadPool::globalInstance(),
-        [controller, id, request = std::move(request), token = cancelToken_,
-         baseName = std::move(baseName), wantZip, zipPolicy, hooks = jobHooks_]() mutable {
-            const std::filesystem::path outputFolder = request.output_folder;
+        QThreadPool::globalInstance(), [controller, id, request = std::move(request),
+                                        token = cancelToken_, hooks = jobHooks_]() mutable {
             const auto progress = [controller, id](const bl::ProgressEvent& event) {
                 QMetaObject::invokeMethod(
                     controller, [controller, id, event] { controller->handleProgress(id, event); },
                     Qt::QueuedConnection);
             };
-            static const bl::detail::JobHooks kNone;
-            bl::ConvertResult result = bl::convert(std::move(request), progress, token,
-                                                   (hooks != nullptr ? *hooks : kNone).driver);
-
-            ZipOutcome zip;
-            if (wantZip && result.pages_written >= 1 && !result.cancelled) {
-                zip.attempted = true;
-                bl::ZipOptions options;
-                options.existing_files = zipPolicy;
-                const auto archive =
-                    bl::zip_job_pages(result, outputFolder, baseName, options, token);
-                if (archive) {
-                    zip.path = fromEnginePath(archive->path);
-                } else {
-                    zip.error = fromUtf8(archive.error().message);
-                }
-            }
+            bl::JobResult result = bl::run_job(std::move(request), progress, token, hooks);
             QMetaObject::invokeMethod(
                 controller,
-                [controller, id, result = std::move(result), zip = std::move(zip)] {
-                    controller->handleJobResult(id, result, zip);
+                [controller, id, result = std::move(result)] {
+                    controller->handleJobResult(id, result);
                 },
                 Qt::QueuedConnection);
         });
@@ -483,13 +436,12 @@ void ConversionController::handleProgress(quint64 id, const bl::ProgressEvent& e
     emit jobProgress(id, job->pagesDone, job->pagesTotal);
 }
 
-void ConversionController::handleJobResult(quint64 id, const bl::ConvertResult& result,
-                                           const ZipOutcome& zip) {
+void ConversionController::handleJobResult(quint64 id, const bl::JobResult& result) {
     Job* job = model_.job(id);
     if (job == nullptr) {
         ++runIndex_;
         // A cancel asked for meanwhile still ends the run.
-        if (cancelRequested_) {
+        if (isCancelling()) {
             finishRun(true);
         } else {
             advance();
@@ -497,92 +449,26 @@ void ConversionController::handleJobResult(quint64 id, const bl::ConvertResult& 
         return;
     }
 
-    job->outputFiles.clear();
-    for (const bl::PageResult& page : result.page_results) {
-        if (!page.error && !page.output_path.empty()) {
-            job->outputFiles.append(fromEnginePath(page.output_path));
-        }
-    }
-    job->pagesDone = static_cast<int>(result.pages_written);
-    job->pagesTotal = static_cast<int>(result.pages_selected);
-    if (result.document.page_count > 0) {
-        job->pageCount = result.document.page_count;
-    }
-    summary_.imagesSaved += static_cast<int>(result.pages_written);
-
-    if (!result.error) {
-        if (result.pages_failed < 1) {
-            job->state = JobState::Done;
-        } else {
-            // A job none of whose pages made it converted nothing at all.
-            job->state = result.pages_written < 1 ? JobState::Failed : JobState::PartlyDone;
-            const auto failed =
-                std::find_if(result.page_results.begin(), result.page_results.end(),
-                             [](const bl::PageResult& page) { return page.error.has_value(); });
-            if (failed != result.page_results.end()) {
-                job->message =
-                    tr("Page %1: %2")
-                        .arg(QString::number(failed->page), fromUtf8(failed->error->message));
-            }
-        }
-    } else {
-        const bl::ConvertError& error = *result.error;
-        switch (error.kind) {
-            case bl::ErrorKind::PasswordRequired:
-            case bl::ErrorKind::WrongPassword:
-                job->state = JobState::PasswordRequired;
-                model_.jobChanged(id);
-                askForPassword(id, error.kind == bl::ErrorKind::WrongPassword);
-                return;
-            case bl::ErrorKind::OutputExists:
-                if (runPolicy_ == bl::ExistingFilePolicy::Ask && result.page_results.empty()) {
-                    job->state = JobState::Ready;
-                    model_.jobChanged(id);
-                    openPrompt(id, Prompt::ExistingFiles);
-                    emit existingFilesFound(id, fromUtf8(error.message));
-                    return;
-                }
-                break;
-            case bl::ErrorKind::Cancelled:
-                job->state = JobState::Cancelled;
-                model_.jobChanged(id);
-                emit jobFinished(id);
-                finishRun(true);
-                return;
-            default:
-                break;
-        }
-        job->state = result.pages_written < 1 ? JobState::Failed : JobState::PartlyDone;
-        job->message = fromUtf8(error.message);
-    }
-
-    if (zip.attempted) {
-        if (zip.error.isEmpty()) {
-            job->zipPath = zip.path;
-        } else {
-            if (job->state == JobState::Done) {
-                job->state = JobState::PartlyDone;
-            }
-            job->message = tr("ZIP not created: %1").arg(zip.error);
-        }
-    }
-
-    switch (job->state) {
-        case JobState::Done:
-            ++summary_.converted;
-            break;
-        case JobState::PartlyDone:
-            ++summary_.partlyConverted;
-            break;
-        default:
-            ++summary_.failed;
-            break;
-    }
+    JobOutcome outcome = jobOutcome(*job, result, runPolicy_, isCancelling());
+    *job = std::move(outcome.job);
+    addTo(summary_, outcome.counts);
     model_.jobChanged(id);
-    emit jobFinished(id);
-    ++runIndex_;
-
-    if (cancelRequested_) {
+    switch (outcome.next) {
+        case JobOutcome::Next::AskPassword:
+            askForPassword(id, outcome.previousAttemptWrong);
+            return;
+        case JobOutcome::Next::AskAboutExistingFiles:
+            runState_ = RunState::AskingExistingFiles;
+            emit existingFilesFound(id, outcome.question);
+            return;
+        default:
+            break;
+    }
+    if (outcome.finished) {
+        emit jobFinished(id);
+        ++runIndex_;
+    }
+    if (outcome.next == JobOutcome::Next::StopRun) {
         finishRun(true);
     } else {
         advance();
@@ -590,8 +476,7 @@ void ConversionController::handleJobResult(quint64 id, const bl::ConvertResult& 
 }
 
 void ConversionController::finishRun(bool stopped) {
-    running_ = false;
-    closePrompt();
+    runState_ = RunState::Idle;
     summary_.stopped = stopped;
     QList<quint64> skipped;
     for (const Job& job : model_.jobs()) {
@@ -604,8 +489,116 @@ void ConversionController::finishRun(bool stopped) {
         job->state = job->pageCount == -1 ? JobState::PasswordRequired : JobState::Ready;
         model_.jobChanged(id);
     }
-    dropAllPasswords();
+    passwords_.clear();
     emit runFinished(summary_);
+}
+
+namespace {
+
+// The pages the job wrote, and the page count its document reported.
+void takeCounts(Job& job, const bl::ConvertResult& result) {
+    job.outputFiles.clear();
+    for (const bl::PageResult& page : result.page_results) {
+        if (!page.error && !page.output_path.empty()) {
+            job.outputFiles.append(fromEnginePath(page.output_path));
+        }
+    }
+    job.pagesDone = static_cast<int>(result.pages_written);
+    job.pagesTotal = static_cast<int>(result.pages_selected);
+    if (result.document.page_count > 0) {
+        job.pageCount = result.document.page_count;
+    }
+}
+
+// The row of a job that ran to its end: Done, PartlyDone or Failed, with the
+// first problem as its message.
+void settle(Job& job, const bl::ConvertResult& result) {
+    // A job none of whose pages made it converted nothing at all.
+    job.state = result.pages_written < 1 ? JobState::Failed : JobState::PartlyDone;
+    if (result.error) {
+        job.message = fromUtf8(result.error->message);
+        return;
+    }
+    if (result.pages_failed < 1) {
+        job.state = JobState::Done;
+        return;
+    }
+    const auto failed =
+        std::find_if(result.page_results.begin(), result.page_results.end(),
+                     [](const bl::PageResult& page) { return page.error.has_value(); });
+    if (failed == result.page_results.end()) {
+        return;
+    }
+    const QString message = fromUtf8(failed->error->message);
+    job.message =
+        bl::message_names_page(*failed->error)
+            ? message
+            : ConversionController::tr("Page %1: %2").arg(QString::number(failed->page), message);
+}
+
+// A failed archive never fails the job: its pages are there all the same.
+void settleZip(Job& job, const bl::ZipOutcome& zip) {
+    if (zip.archive) {
+        job.zipPath = fromEnginePath(zip.archive->path);
+    } else if (zip.attempted) {
+        if (job.state == JobState::Done) {
+            job.state = JobState::PartlyDone;
+        }
+        job.message = ConversionController::tr("ZIP not created: %1")
+                          .arg(zip.error ? fromUtf8(zip.error->message) : QString());
+    }
+}
+
+void count(RunSummary& counts, JobState state) {
+    if (state == JobState::Done) {
+        ++counts.converted;
+    } else if (state == JobState::PartlyDone) {
+        ++counts.partlyConverted;
+    } else {
+        ++counts.failed;
+    }
+}
+
+}  // namespace
+
+JobOutcome jobOutcome(Job job, const bl::JobResult& result, bl::ExistingFilePolicy runPolicy,
+                      bool cancelling) {
+    using Next = JobOutcome::Next;
+    const bl::ConvertResult& convert = result.convert;
+    const auto failedWith = [&convert](bl::ErrorKind kind) {
+        return convert.error && convert.error->kind == kind;
+    };
+    JobOutcome outcome;
+    takeCounts(job, convert);
+    outcome.counts.imagesSaved = job.pagesDone;
+
+    if (failedWith(bl::ErrorKind::PasswordRequired) || failedWith(bl::ErrorKind::WrongPassword)) {
+        job.state = JobState::PasswordRequired;
+        outcome.next = Next::AskPassword;
+        outcome.previousAttemptWrong = failedWith(bl::ErrorKind::WrongPassword);
+    } else if (failedWith(bl::ErrorKind::OutputExists) &&
+               runPolicy == bl::ExistingFilePolicy::Ask && convert.page_results.empty()) {
+        // Nothing was written yet: once the user has chosen, the job runs again.
+        job.state = JobState::Ready;
+        outcome.next = Next::AskAboutExistingFiles;
+        outcome.question = fromUtf8(convert.error->message);
+    } else if (failedWith(bl::ErrorKind::Cancelled)) {
+        // Not counted: the run's summary says it stopped.
+        job.state = JobState::Cancelled;
+        outcome.finished = true;
+        outcome.next = Next::StopRun;
+    } else {
+        settle(job, convert);
+        settleZip(job, result.zip);
+        count(outcome.counts, job.state);
+        outcome.finished = true;
+    }
+    // Whoever cancelled does not want to be asked anything more.
+    if (cancelling) {
+        outcome.next = Next::StopRun;
+    }
+    outcome.job = std::move(job);
+    return outcome;
 }
 
 }  // namespace bl::desktop

@@ -3,17 +3,18 @@
 // lives on the GUI thread; workers hand results back by queued calls.
 #pragma once
 
-#include <QByteArray>
 #include <QFuture>
-#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <unordered_map>
+
 #include "bl/convert_types.h"
 #include "bl/job.h"
+#include "bl/secret.h"
 #include "desktop/job_queue_model.h"
 
 namespace bl::desktop {
@@ -74,11 +75,11 @@ class ConversionController : public QObject {
     // Jobs a run would convert.
     int readyCount() const;
     int checkingCount() const { return checkingCount_; }
-    bool isRunning() const { return running_; }
+    bool isRunning() const { return runState_ != RunState::Idle; }
     // A cancel was asked for and the run has not ended yet.
-    bool isCancelling() const { return running_ && cancelRequested_; }
+    bool isCancelling() const { return runState_ == RunState::Cancelling; }
     // The job whose prompt is open; 0 when none.
-    quint64 pendingJob() const { return awaitingAnswer_ ? pendingId_ : 0; }
+    quint64 pendingJob() const;
     // Whether a password typed for the job is being kept for its next launch.
     bool hasStoredPassword(quint64 id) const { return passwords_.contains(id); }
     JobQueueModel* model() { return &model_; }
@@ -95,32 +96,32 @@ class ConversionController : public QObject {
     void runFinished(bl::desktop::RunSummary summary);
 
   private:
-    // What the ZIP step of a job came to.
-    struct ZipOutcome {
-        bool attempted = false;
-        QString path;   // the archive, on success
-        QString error;  // the failure message, otherwise
+    enum class RunState {
+        Idle,
+        // Converting a job, or between two jobs within one call.
+        Running,
+        // A cancel was asked for; the run ends when the job's result is in.
+        Cancelling,
+        // Waiting for the answer to a prompt about the job in hand.
+        AskingPassword,
+        AskingExistingFiles,
     };
 
     void inspectAsync(quint64 id, const QString& path);
     void handleInspection(quint64 id, const bl::Result<bl::DocumentInfo>& outcome);
     // The job a run has in hand (converting it, or waiting for a prompt about
-    // it); 0 when none.
+    // it), which is always the run's current one; 0 when none.
     quint64 currentRunJob() const;
-    void dropPassword(quint64 id);
-    void dropAllPasswords();
+    // Whether `id` is the job of the open prompt `asking`.
+    bool isOpenPrompt(quint64 id, RunState asking) const;
 
-    enum class Prompt { None, Password, ExistingFiles };
-    void openPrompt(quint64 id, Prompt prompt);
-    void closePrompt();
-    bool isOpenPrompt(quint64 id, Prompt prompt) const;
-
+    bl::ConvertRequest requestFor(const Job& job);
     void launch(quint64 id);
     void advance();
     void finishRun(bool stopped);
     void askForPassword(quint64 id, bool previousAttemptWrong);
     void handleProgress(quint64 id, const bl::ProgressEvent& event);
-    void handleJobResult(quint64 id, const bl::ConvertResult& result, const ZipOutcome& zip);
+    void handleJobResult(quint64 id, const bl::JobResult& result);
 
     JobQueueModel model_;
     QList<QFuture<void>> inspections_;
@@ -128,19 +129,43 @@ class ConversionController : public QObject {
 
     ConversionSettings settings_;
     bl::ExistingFilePolicy runPolicy_ = bl::ExistingFilePolicy::Ask;
-    bool running_ = false;
-    bool awaitingAnswer_ = false;
-    bool cancelRequested_ = false;
-    quint64 pendingId_ = 0;
-    Prompt prompt_ = Prompt::None;
+    RunState runState_ = RunState::Idle;
     QList<quint64> runIds_;
     int runIndex_ = 0;
     RunSummary summary_;
-    QHash<quint64, QByteArray> passwords_;
+    // Typed at a prompt and kept until the job is launched with it.
+    std::unordered_map<quint64, bl::Secret> passwords_;
     bl::CancellationToken cancelToken_;
     QFuture<void> jobTask_;
     const bl::detail::JobHooks* jobHooks_ = nullptr;
 };
+
+// What a job's result comes to, worked out without touching the controller:
+// the job's row afterwards and what the run does next.
+struct JobOutcome {
+    enum class Next {
+        NextJob,
+        AskPassword,
+        AskAboutExistingFiles,
+        // The run ends as stopped: the job was cancelled, or a cancel is pending.
+        StopRun,
+    };
+
+    Job job;
+    // What the job adds to the run's totals.
+    RunSummary counts;
+    // The run is through with the job (jobFinished); not while a question about
+    // it is open or was cut short by a cancel.
+    bool finished = false;
+    Next next = Next::NextJob;
+    bool previousAttemptWrong = false;  // with AskPassword
+    QString question;                   // with AskAboutExistingFiles: the engine's message
+};
+
+// `job` as it was launched; `runPolicy`, what the run does about existing
+// files; `cancelling`, whether a cancel was asked for while the job ran.
+JobOutcome jobOutcome(Job job, const bl::JobResult& result, bl::ExistingFilePolicy runPolicy,
+                      bool cancelling);
 
 }  // namespace bl::desktop
 

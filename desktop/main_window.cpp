@@ -34,6 +34,8 @@
 #include "desktop/app_identity.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/focus_style.h"
+#include "desktop/run_prompts.h"
+#include "desktop/settings_panel.h"
 
 namespace bl::desktop {
 
@@ -76,34 +78,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     auto* panels = new QHBoxLayout();
     layout->addLayout(panels, 1);
     panels->addWidget(buildFilesPanel(central), 3);
-    panels->addWidget(buildSettingsPanel(central), 2);
+    settingsPanel_ = new SettingsPanel(
+        *controller_.model(), [this] { return firstSelectedJob(); }, central);
+    panels->addWidget(settingsPanel_, 2);
     layout->addWidget(buildStatusRow(central));
 
     setCentralWidget(central);
     buildMenus();
+    new RunPrompts(controller_, this);
+    connectParts();
 
-    JobQueueModel* model = controller_.model();
-    connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::refreshAfterQueueChange);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::refreshAfterQueueChange);
-    connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::refreshAfterQueueChange);
-    connect(model, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshAfterQueueChange);
-    connect(&controller_, &ConversionController::checkingChanged, this,
-            &MainWindow::refreshAfterQueueChange);
-    connect(queueView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        updateControls();
-        updateResolutionHint();
-    });
-    connect(&controller_, &ConversionController::runStarted, this, &MainWindow::handleRunStarted);
-    connect(&controller_, &ConversionController::jobStarted, this, &MainWindow::handleJobStarted);
-    connect(&controller_, &ConversionController::jobProgress, this, &MainWindow::handleJobProgress);
-    connect(&controller_, &ConversionController::passwordRequired, this,
-            &MainWindow::handlePasswordRequired);
-    connect(&controller_, &ConversionController::existingFilesFound, this,
-            &MainWindow::handleExistingFilesFound);
-    connect(&controller_, &ConversionController::runFinished, this, &MainWindow::handleRunFinished);
-    connectSettingsPanel();
-
-    applySettings(loadSettings());
+    applySettings(SettingsStore().load());
     updateControls();
     // The first thing a new user does; and the focus starts outside the table,
     // where Delete would remove a row.
@@ -113,6 +98,25 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     focusStyle->setParent(this);
     queueView_->setStyle(focusStyle);
     convertButton_->setStyle(focusStyle);
+}
+
+void MainWindow::connectParts() {
+    JobQueueModel* model = controller_.model();
+    connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::refreshAfterQueueChange);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::refreshAfterQueueChange);
+    connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::refreshAfterQueueChange);
+    connect(model, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshAfterQueueChange);
+    connect(&controller_, &ConversionController::checkingChanged, this,
+            &MainWindow::refreshAfterQueueChange);
+    connect(queueView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        updateControls();
+        settingsPanel_->updateResolutionHint();
+    });
+    connect(&controller_, &ConversionController::runStarted, this, &MainWindow::handleRunStarted);
+    connect(&controller_, &ConversionController::jobStarted, this, &MainWindow::handleJobStarted);
+    connect(&controller_, &ConversionController::jobProgress, this, &MainWindow::handleJobProgress);
+    connect(&controller_, &ConversionController::runFinished, this, &MainWindow::handleRunFinished);
+    connect(settingsPanel_, &SettingsPanel::validityChanged, this, &MainWindow::updateControls);
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -150,7 +154,36 @@ QWidget* MainWindow::buildFilesPanel(QWidget* parent) {
         QStringLiteral("border: 2px dashed palette(mid); border-radius: 6px; padding: 8px;"));
     layout->addWidget(dropHint_);
 
-    queueView_ = new QTableView(group);
+    layout->addWidget(buildQueueView(group), 1);
+
+    auto* buttons = new QHBoxLayout();
+    addButton_ = new QPushButton(tr("&Add PDFs\u2026"), group);
+    addButton_->setObjectName(QStringLiteral("addButton"));
+    addButton_->setShortcut(QKeySequence::Open);
+    addButton_->setToolTip(tr("Add PDF files (Ctrl+O)"));
+    keepMnemonic(addButton_);
+    connect(addButton_, &QPushButton::clicked, this, &MainWindow::addFilesDialog);
+    buttons->addWidget(addButton_);
+
+    removeButton_ = new QPushButton(tr("&Remove"), group);
+    removeButton_->setObjectName(QStringLiteral("removeButton"));
+    removeButton_->setShortcut(QKeySequence::Delete);
+    keepMnemonic(removeButton_);
+    connect(removeButton_, &QPushButton::clicked, this, &MainWindow::removeSelectedJobs);
+    buttons->addWidget(removeButton_);
+
+    clearButton_ = new QPushButton(tr("C&lear list"), group);
+    clearButton_->setObjectName(QStringLiteral("clearButton"));
+    connect(clearButton_, &QPushButton::clicked, &controller_, &ConversionController::clearJobs);
+    buttons->addWidget(clearButton_);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    return group;
+}
+
+QTableView* MainWindow::buildQueueView(QWidget* parent) {
+    queueView_ = new QTableView(parent);
     queueView_->setObjectName(QStringLiteral("queueView"));
     queueView_->setModel(controller_.model());
     queueView_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -178,32 +211,7 @@ QWidget* MainWindow::buildFilesPanel(QWidget* parent) {
         tr("PDF files to convert, with page count, size and status"));
     connect(queueView_, &QAbstractItemView::doubleClicked, this,
             &MainWindow::openFirstOutputOfSelection);
-    layout->addWidget(queueView_, 1);
-
-    auto* buttons = new QHBoxLayout();
-    addButton_ = new QPushButton(tr("&Add PDFs\u2026"), group);
-    addButton_->setObjectName(QStringLiteral("addButton"));
-    addButton_->setShortcut(QKeySequence::Open);
-    addButton_->setToolTip(tr("Add PDF files (Ctrl+O)"));
-    keepMnemonic(addButton_);
-    connect(addButton_, &QPushButton::clicked, this, &MainWindow::addFilesDialog);
-    buttons->addWidget(addButton_);
-
-    removeButton_ = new QPushButton(tr("&Remove"), group);
-    removeButton_->setObjectName(QStringLiteral("removeButton"));
-    removeButton_->setShortcut(QKeySequence::Delete);
-    keepMnemonic(removeButton_);
-    connect(removeButton_, &QPushButton::clicked, this, &MainWindow::removeSelectedJobs);
-    buttons->addWidget(removeButton_);
-
-    clearButton_ = new QPushButton(tr("C&lear list"), group);
-    clearButton_->setObjectName(QStringLiteral("clearButton"));
-    connect(clearButton_, &QPushButton::clicked, &controller_, &ConversionController::clearJobs);
-    buttons->addWidget(clearButton_);
-    buttons->addStretch();
-    layout->addLayout(buttons);
-
-    return group;
+    return queueView_;
 }
 
 QWidget* MainWindow::buildStatusRow(QWidget* parent) {
@@ -326,13 +334,13 @@ QString MainWindow::notReadyReason() const {
     if (controller_.readyCount() == 0) {
         return tr("No files are ready to convert.");
     }
-    if (!pageSelectionValid_) {
+    if (!settingsPanel_->pageSelectionValid()) {
         return tr("Fix the page selection.");
     }
-    if (!templateValid_) {
+    if (!settingsPanel_->templateValid()) {
         return tr("Fix the file naming template.");
     }
-    if (outputFolderEdit_->text().isEmpty()) {
+    if (settingsPanel_->outputFolder().isEmpty()) {
         return tr("Choose where to save the images.");
     }
     return {};
@@ -353,7 +361,7 @@ void MainWindow::updateControls() {
     addButton_->setEnabled(true);
     removeButton_->setEnabled(queueView_->selectionModel()->hasSelection());
     clearButton_->setEnabled(!running && !empty);
-    const QString folder = outputFolderEdit_->text();
+    const QString folder = settingsPanel_->outputFolder();
     openFolderButton_->setEnabled(!folder.isEmpty() && QFileInfo(folder).isDir());
     dropHint_->setVisible(empty);
 
@@ -367,9 +375,7 @@ void MainWindow::refreshAfterQueueChange() {
     if (controller_.isRunning()) {
         return;
     }
-    checkPageSelection();
-    checkTemplate();
-    updateResolutionHint();
+    settingsPanel_->recheck();
     updateControls();
 }
 
@@ -385,6 +391,11 @@ QList<quint64> MainWindow::selectedJobIds() const {
         }
     }
     return ids;
+}
+
+quint64 MainWindow::firstSelectedJob() const {
+    const QList<quint64> ids = selectedJobIds();
+    return ids.isEmpty() ? 0 : ids.first();
 }
 
 void MainWindow::removeSelectedJobs() {
@@ -442,7 +453,7 @@ void MainWindow::showQueueMenu(const QPoint& position) {
 }
 
 void MainWindow::openOutputFolder() {
-    const QString folder = outputFolderEdit_->text();
+    const QString folder = settingsPanel_->outputFolder();
     if (!folder.isEmpty()) {
         openWithDesktop(folder, folder);
     }
@@ -462,6 +473,29 @@ void MainWindow::openWithDesktop(const QString& path, const QString& folder) {
                  "\u201C%2\u201D.")
                   .arg(QFileInfo(path).fileName(), QDir::toNativeSeparators(folder)),
         QMessageBox::Ok);
+}
+
+void MainWindow::setSettingsEnabled(bool enabled) {
+    settingsPanel_->setSettingsEnabled(enabled);
+    clearButton_->setEnabled(enabled);
+}
+
+SavedSettings MainWindow::settingsToSave() const {
+    SavedSettings saved = settingsPanel_->settings();
+    // A selection fits the files of one session only.
+    saved.pages = QStringLiteral("all");
+    saved.geometry = saveGeometry();
+    return saved;
+}
+
+void MainWindow::applySettings(const SavedSettings& saved) {
+    settingsPanel_->setSettings(saved);
+    // Qt pulls a window whose screen has gone, or that would hang off the
+    // screen, back into the visible area.
+    if (!saved.geometry.isEmpty()) {
+        restoreGeometry(saved.geometry);
+    }
+    updateControls();
 }
 
 void MainWindow::bringToFront() {

@@ -1,61 +1,24 @@
 // The window's side of a conversion run: starting it, following it in the status
-// row, the prompts it raises, its summary, and closing the window while it runs.
+// row, its summary, the About box, and closing the window while it runs.
 #include "desktop/main_window.h"
 
-#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
-#include <QTimer>
-#include <QValidator>
 #include <QtGlobal>
 
 #include <algorithm>
 
-#include "bl/live_checks.h"
-#include "bl/secret.h"
 #include "bl/version.h"
 #include "desktop/desktop_integration.h"
+#include "desktop/settings_panel.h"
 
 namespace bl::desktop {
-
-namespace {
-
-// Keeps what is typed or pasted into the password field within the bytes (in
-// UTF-8) that a PDF password can use, ending before a character that would not
-// fit whole.
-class PasswordBytesValidator : public QValidator {
-  public:
-    using QValidator::QValidator;
-
-    State validate(QString& input, int& position) const override {
-        std::size_t bytes = 0;
-        for (qsizetype i = 0; i < input.size(); ++i) {
-            const char16_t unit = input.at(i).unicode();
-            const bool pair = QChar::isHighSurrogate(unit) && i + 1 < input.size() &&
-                              input.at(i + 1).isLowSurrogate();
-            const std::size_t length = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-            if (bytes + length > kMaxPasswordBytes) {
-                input.truncate(i);
-                position = std::min(position, static_cast<int>(i));
-                break;
-            }
-            bytes += length;
-            i += pair ? 1 : 0;
-        }
-        return Acceptable;
-    }
-};
-
-}  // namespace
 
 QString MainWindow::summaryText(const RunSummary& summary) {
     QStringList parts;
@@ -102,7 +65,7 @@ void MainWindow::startConversion() {
         return;
     }
     QString error;
-    if (!controller_.start(collectSettings(), &error)) {
+    if (!controller_.start(settingsPanel_->settings(), &error)) {
         QMessageBox::warning(this, tr("Cannot start"), error, QMessageBox::Ok);
     }
 }
@@ -161,88 +124,6 @@ void MainWindow::handleJobProgress(qulonglong id, int pagesDone, int pagesTotal)
                                    QString::number(pagesTotal)));
 }
 
-void MainWindow::handlePasswordRequired(qulonglong id, const QString& fileName,
-                                        bool previousAttemptWrong) {
-    // Not inside the controller's signal: the dialog's own event loop must not run
-    // while the controller is still emitting.
-    QTimer::singleShot(0, this, [this, id, fileName, previousAttemptWrong] {
-        askForPassword(id, fileName, previousAttemptWrong);
-    });
-}
-
-void MainWindow::handleExistingFilesFound(qulonglong id, const QString& message) {
-    QTimer::singleShot(0, this, [this, id, message] { askAboutExistingFiles(id, message); });
-}
-
-void MainWindow::askForPassword(quint64 id, const QString& fileName, bool previousAttemptWrong) {
-    // The run may have been cancelled before the prompt got its turn.
-    if (controller_.pendingJob() != id) {
-        return;
-    }
-    QPointer<QInputDialog> dialog = new QInputDialog(this);
-    dialog->setObjectName(QStringLiteral("passwordDialog"));
-    dialog->setWindowTitle(tr("Password required"));
-    dialog->setLabelText(
-        previousAttemptWrong
-            ? tr("That password did not open \u201C%1\u201D. Try again:").arg(fileName)
-            : tr("\u201C%1\u201D is password-protected. Enter its password to convert it:")
-                  .arg(fileName));
-    dialog->setInputMode(QInputDialog::TextInput);
-    dialog->setTextEchoMode(QLineEdit::Password);
-    if (auto* field = dialog->findChild<QLineEdit*>()) {
-        field->setValidator(new PasswordBytesValidator(field));
-    }
-    dialog->setOkButtonText(tr("Convert"));
-    dialog->setCancelButtonText(tr("Skip this file"));
-    dialog->setModal(true);
-    // From here on the process may hold a password, which no core dump may carry.
-    bl::disable_core_dumps();
-
-    const bool accepted = dialog->exec() == QDialog::Accepted;
-    if (dialog.isNull()) {
-        return;
-    }
-    QString password = accepted ? dialog->textValue() : QString();
-    dialog->setTextValue(QString());
-    delete dialog.data();
-
-    if (!password.isEmpty()) {
-        controller_.providePassword(id, password);
-        password.fill(QChar(0));
-    } else {
-        controller_.skipFile(id);
-    }
-}
-
-void MainWindow::askAboutExistingFiles(quint64 id, const QString& message) {
-    if (controller_.pendingJob() != id) {
-        return;
-    }
-    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, tr("Files already exist"),
-                                                message, QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("existingFilesBox"));
-    box->setInformativeText(tr("Your choice applies to the rest of this conversion."));
-    QPushButton* replace = box->addButton(tr("Replace"), QMessageBox::DestructiveRole);
-    QPushButton* keepBoth = box->addButton(tr("Keep both"), QMessageBox::AcceptRole);
-    box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(keepBoth);
-
-    box->exec();
-    if (box.isNull()) {
-        return;
-    }
-    const QAbstractButton* clicked = box->clickedButton();
-    delete box.data();
-
-    bl::ExistingFilePolicy policy = bl::ExistingFilePolicy::Ask;
-    if (clicked == replace) {
-        policy = bl::ExistingFilePolicy::Replace;
-    } else if (clicked == keepBoth) {
-        policy = bl::ExistingFilePolicy::KeepBoth;
-    }
-    controller_.resolveExisting(id, policy);
-}
-
 void MainWindow::cancelConversion() {
     if (!controller_.isRunning()) {
         return;
@@ -257,9 +138,7 @@ void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
     integration_->clearProgress();
     setSettingsEnabled(true);
     // The checks were held back during the run; the queue may have changed since.
-    checkPageSelection();
-    checkTemplate();
-    updateResolutionHint();
+    settingsPanel_->recheck();
 
     const QString text = summaryText(summary);
     statusLabel_->setText(text);
@@ -326,7 +205,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         }
         controller_.cancel();
     }
-    saveSettings(settingsToSave());
+    SettingsStore().save(settingsToSave());
     event->accept();
 }
 

@@ -1,4 +1,5 @@
 #include "desktop/main_window.h"
+#include "desktop/settings_panel.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -182,7 +183,7 @@ class MainWindowTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(statusLine(window), "No files are ready to convert.", kTimeoutMs);
 
         // Files being checked hold the start back, whatever else is ready.
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         QCOMPARE(window.controller().addFiles({pdf("good.pdf")}), 1);
         QCOMPARE(statusLine(window), checking);
         QVERIFY(!convert->isEnabled());
@@ -201,7 +202,7 @@ class MainWindowTest : public QObject {
                                                  qpath(files_->out) +
                                                  "”. Open it in your file manager."}));
 
-        window.setOutputFolder(QString());
+        window.settingsPanel().setOutputFolder(QString());
         QCOMPARE(statusLine(window), "Choose where to save the images.");
         QVERIFY(!convert->isEnabled());
         QCOMPARE(convert->toolTip(), "Choose where to save the images.");
@@ -271,7 +272,7 @@ class MainWindowTest : public QObject {
         QFETCH(int, files);
         QFETCH(QStringList, chain);
         MainWindow window;
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));

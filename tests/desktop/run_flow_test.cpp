@@ -16,6 +16,7 @@
 #include "bl/live_checks.h"
 #include "bl/version.h"
 #include "desktop/main_window.h"
+#include "desktop/settings_panel.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
 namespace bl::desktop {
@@ -63,7 +64,7 @@ class RunFlowTest : public QObject {
     // Shows the window with the files queued and inspected and the output folder
     // chosen.
     bool prepare(MainWindow& window, const QList<fs::path>& files) {
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         return shown(window) && addAndInspect(window.controller(), files);
     }
 
@@ -232,28 +233,38 @@ class RunFlowTest : public QObject {
         QTest::addColumn<QString>("answer");  // the button clicked; none closes the box
         QTest::addColumn<QString>("summary");
         QTest::addColumn<QStringList>("names");
-        const QString converted = QStringLiteral("1 file converted. 1 image saved.");
+        // a_page_0002.jpg and b_page_0001.jpg are there already. The answer holds
+        // for the rest of the run: the box opens once, for a.pdf.
+        const QString converted = QStringLiteral("2 files converted. 3 images saved.");
         QTest::newRow("keep both")
-            << "Keep both" << converted << QStringList{"a_page_0001 (2).jpg", "a_page_0001.jpg"};
-        QTest::newRow("replace") << "Replace" << converted << QStringList{"a_page_0001.jpg"};
-        // As with the window's close button: the run stops.
+            << "Keep both" << converted
+            << QStringList{"a_page_0001.jpg", "a_page_0002 (2).jpg", "a_page_0002.jpg",
+                           "b_page_0001 (2).jpg", "b_page_0001.jpg"};
+        QTest::newRow("replace") << "Replace" << converted
+                                 << QStringList{"a_page_0001.jpg", "a_page_0002.jpg",
+                                                "b_page_0001.jpg"};
+        // As with the window's close button: the run stops before anything is written.
         QTest::newRow("closed") << QString() << "Stopped. Nothing was converted. 0 images saved."
-                                << QStringList{"a_page_0001.jpg"};
+                                << QStringList{"a_page_0002.jpg", "b_page_0001.jpg"};
     }
 
     void existingFilesBox() {
         QFETCH(QString, answer);
         QFETCH(QString, summary);
         QFETCH(QStringList, names);
-        test::write_file(files_->out / "a_page_0001.jpg", "old");
+        const QList<fs::path> taken{files_->out / "a_page_0002.jpg",
+                                    files_->out / "b_page_0001.jpg"};
+        for (const fs::path& file : taken) {
+            test::write_file(file, "old");
+        }
         MainWindow window;
-        QVERIFY(prepare(window, {files_->pdf("a.pdf")}));
+        QVERIFY(prepare(window, {files_->pdf("a.pdf", 2), files_->pdf("b.pdf")}));
         whenOpens<QMessageBox>([&](QMessageBox* box) {
             QCOMPARE(box->parentWidget(), &window);
             QCOMPARE(
                 describe(box),
                 (QStringList{"Files already exist", "Question",
-                             "\"a_page_0001.jpg\" already exists in the output folder. "
+                             "\"a_page_0002.jpg\" already exists in the output folder. "
                              "Choose another folder, or allow overwriting or renaming.",
                              "Your choice applies to the rest of this conversion.", "Cancel reject",
                              "Keep both accept default", "Replace destructive"}));
@@ -269,10 +280,12 @@ class RunFlowTest : public QObject {
         });
         QCOMPARE(runFrom(window), summary);
         QCOMPARE(namesIn(files_->out), names);
-        QCOMPARE(test::read_file(files_->out / "a_page_0001.jpg") == "old", answer != "Replace");
-        // Only a stopped run leaves the file to convert.
-        QCOMPARE(window.controller().model()->jobs().first().state,
-                 answer.isEmpty() ? JobState::Ready : JobState::Done);
+        for (const fs::path& file : taken) {
+            QCOMPARE(test::read_file(file) == "old", answer != "Replace");
+        }
+        // Only a stopped run leaves the files to convert.
+        const JobState state = answer.isEmpty() ? JobState::Ready : JobState::Done;
+        QCOMPARE(states(window.controller()), (QList<JobState>{state, state}));
         QCOMPARE(widget<QPushButton>(window, "convertButton")->isEnabled(), answer.isEmpty());
     }
 
@@ -298,16 +311,24 @@ class RunFlowTest : public QObject {
                  (QList<JobState>{JobState::Cancelled, JobState::Ready}));
         QCOMPARE(window.controller().model()->index(0, 3).data().toString(),
                  "Cancelled — 1 of 4 pages saved");
+        QCOMPARE(namesIn(files_->out), QStringList{"long_page_0001.jpg"});
+
+        // A cancelled job runs again, from scratch, in the next run.
+        ConversionSettings again = window.settingsPanel().settings();
+        again.onExists = ExistingFilePolicy::Replace;
+        QCOMPARE(runToEnd(window.controller(), again), "2 converted, 5 images");
+        QCOMPARE(states(window.controller()), (QList<JobState>{JobState::Done, JobState::Done}));
     }
 
     void cancellingTextSurvivesProgress() {
-        // Cancelled while page 1 is encoded: its reports (the total and the page)
-        // arrive after the cancel and leave its text alone.
+        // Cancelled while the only page is encoded: its reports (the total and the
+        // page) arrive after the cancel and leave its text alone. The engine no
+        // longer looks at the token, so the job ends normally and the run after it.
         PageGate gate(PageGate::Stage::Encode, 1);
         MainWindow window;
         window.controller().setJobHooks(gate.hooks());
         const auto opener = gate.openAtScopeExit();
-        QVERIFY(prepare(window, {files_->pdf("long.pdf", 3)}));
+        QVERIFY(prepare(window, {files_->pdf("short.pdf"), files_->pdf("next.pdf")}));
         QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
         QStringList seen;
         connect(&window.controller(), &ConversionController::jobProgress, this, [&] {
@@ -318,23 +339,24 @@ class RunFlowTest : public QObject {
         QVERIFY(gate.waitUntilReached());
         widget<QPushButton>(window, "cancelButton")->click();
         gate.open();
-        QCOMPARE(waitForRun(finished), "1 images, stopped");
+        QCOMPARE(waitForRun(finished), "1 converted, 1 images, stopped");
         QCOMPARE(seen, (QStringList{kCancelling, "0", kCancelling, "1"}));
-        QCOMPARE(statusLine(window), "Stopped. No file was finished. 1 image saved.");
+        QCOMPARE(statusLine(window), "Stopped. 1 file converted. 1 image saved.");
+        QCOMPARE(states(window.controller()), (QList<JobState>{JobState::Done, JobState::Ready}));
     }
 
     void refusedStartsSayWhy() {
         MainWindow window;
         QVERIFY(prepare(window, {files_->pdf("a.pdf")}));
         // Not ready: the reason goes to the status line.
-        window.setOutputFolder(QString());
+        window.settingsPanel().setOutputFolder(QString());
         QCOMPARE(statusLine(window), "Choose where to save the images.");
         widget<QLabel>(window, "statusLabel")->setText(QString());
         window.startConversion();
         QCOMPARE(statusLine(window), "Choose where to save the images.");
 
         // Refused by the controller: the folder went away after it was chosen.
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         fs::remove_all(files_->out);
         QStringList reported;
         whenOpens<QMessageBox>([&](QMessageBox* box) {

@@ -19,6 +19,7 @@
 #include "bl/live_checks.h"
 #include "bl/version.h"
 #include "desktop/main_window.h"
+#include "desktop/settings_panel.h"
 #include "engine/naming_template.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
@@ -119,7 +120,7 @@ class SettingsTest : public QObject {
                          "Example: document_page_0001.jpg", "Ask me",
                          "zip off, annotations on, form fields on, remember off, all pages on",
                          "advanced hidden", "folder ", "Every page of each file is converted."}));
-        QCOMPARE(window.collectSettings().pages, "all");
+        QCOMPARE(window.settingsPanel().settings().pages, "all");
     }
 
     void storedValuesAreCorrected_data() {
@@ -177,7 +178,7 @@ class SettingsTest : public QObject {
         for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
             settings->setValue("conversion/" + it.key(), it.value());
         }
-        const SavedSettings saved = MainWindow::loadSettings(*settings);
+        const SavedSettings saved = SettingsStore(*settings).load();
         const QColor colour(saved.background.red, saved.background.green, saved.background.blue);
         const QString actual = QStringLiteral("%1 DPI, quality %2, preset %3, policy %4, %5")
                                    .arg(saved.dpi)
@@ -197,7 +198,7 @@ class SettingsTest : public QObject {
                 .arg(button->text(),
                      button->icon().pixmap(16, 16).toImage().pixelColor(8, 8).name());
         QCOMPARE(shownValues, screen);
-        QCOMPARE(window.collectSettings().background, saved.background);
+        QCOMPARE(window.settingsPanel().settings().background, saved.background);
     }
 
     void roundTrip() {
@@ -217,7 +218,7 @@ class SettingsTest : public QObject {
             widget<QCheckBox>(window, "formFieldsCheck")->setChecked(false);
             widget<QCheckBox>(window, "rememberFolderCheck")->setChecked(true);
             widget<QPushButton>(window, "advancedToggle")->setChecked(true);
-            window.setOutputFolder(qpath(folder));
+            window.settingsPanel().setOutputFolder(qpath(folder));
             SavedSettings colour = window.settingsToSave();
             colour.background = Rgb{16, 32, 255};
             window.applySettings(colour);
@@ -226,9 +227,9 @@ class SettingsTest : public QObject {
             widget<QLineEdit>(window, "pagesEdit")->setText(QStringLiteral(" 1-2 "));
 
             // The selection goes into a run, trimmed, and nowhere else.
-            QCOMPARE(window.collectSettings().pages, "1-2");
+            QCOMPARE(window.settingsPanel().settings().pages, "1-2");
 
-            MainWindow::saveSettings(*settings, window.settingsToSave());
+            SettingsStore(*settings).save(window.settingsToSave());
             // Closing stores the same in the user's store.
             QVERIFY(window.close());
         }
@@ -250,7 +251,7 @@ class SettingsTest : public QObject {
 
         // Restored as it was before a page selection was made.
         MainWindow restored;
-        restored.applySettings(MainWindow::loadSettings(*settings));
+        restored.applySettings(SettingsStore(*settings).load());
         QCOMPARE(panel(restored), before);
         QCOMPARE(widget<QLineEdit>(restored, "outputFolderEdit")->toolTip(), qpath(folder));
     }
@@ -273,10 +274,10 @@ class SettingsTest : public QObject {
             MainWindow window;
             window.setGeometry(place);
             QVERIFY(shown(window));
-            MainWindow::saveSettings(*settings, window.settingsToSave());
+            SettingsStore(*settings).save(window.settingsToSave());
         }
         MainWindow restored;
-        restored.applySettings(MainWindow::loadSettings(*settings));
+        restored.applySettings(SettingsStore(*settings).load());
         QVERIFY(shown(restored));
         QCOMPARE(restored.size(), place.size());
         if (kept) {
@@ -300,20 +301,20 @@ class SettingsTest : public QObject {
         settings->setValue("output/folder", folder);
         {
             MainWindow window;
-            window.setOutputFolder(folder);
-            MainWindow::saveSettings(*settings, window.settingsToSave());
+            window.settingsPanel().setOutputFolder(folder);
+            SettingsStore(*settings).save(window.settingsToSave());
         }
         QVERIFY(!settings->contains("output/folder"));
         QCOMPARE(settings->value("output/remember").toBool(), false);
 
         // A folder stored without the flag is not read.
         settings->setValue("output/folder", folder);
-        QVERIFY(MainWindow::loadSettings(*settings).outputFolder.isEmpty());
+        QVERIFY(SettingsStore(*settings).load().outputFolder.isEmpty());
 
         // A remembered folder that has gone is not put into the field.
         settings->setValue("output/remember", true);
         settings->setValue("output/folder", qpath(files_->dir / "gone"));
-        const SavedSettings loaded = MainWindow::loadSettings(*settings);
+        const SavedSettings loaded = SettingsStore(*settings).load();
         QCOMPARE(loaded.outputFolder, qpath(files_->dir / "gone"));
         MainWindow window;
         window.applySettings(loaded);
@@ -325,7 +326,7 @@ class SettingsTest : public QObject {
         MainWindow window;
         auto* edit = widget<QLineEdit>(window, "pagesEdit");
         auto* convert = widget<QPushButton>(window, "convertButton");
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         const QString fine = QStringLiteral("Pages are numbered from 1. Use commas and ranges.");
 
         // No file knows its page count: only the syntax counts.
@@ -363,7 +364,7 @@ class SettingsTest : public QObject {
         MainWindow window;
         auto* edit = widget<QLineEdit>(window, "templateEdit");
         auto* convert = widget<QPushButton>(window, "convertButton");
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
 
         edit->setText(QStringLiteral("{original}_{page_number}_{page_count}_{dpi}"));
         QCOMPARE(hint(window, "templateHint"), "Example: document_1_12_150.jpg");
@@ -407,7 +408,7 @@ class SettingsTest : public QObject {
         QCOMPARE(hint(window, "dpiHint"),
                  problemHint(page_pixel_size({14400.0, 100.0}, 600.0, ConvertLimits{})));
         // Only a hint: the start is not blocked by it.
-        window.setOutputFolder(qpath(files_->out));
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
         QVERIFY(widget<QPushButton>(window, "convertButton")->isEnabled());
 
         window.controller().clearJobs();
