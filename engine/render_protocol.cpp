@@ -1,6 +1,7 @@
 #include "engine/render_protocol.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
@@ -197,6 +198,9 @@ std::optional<Message> read_opened(Reader& r) {
         for (std::uint32_t i = 0; i < count; ++i) {
             const auto width = r.get<double>();
             const auto height = r.get<double>();
+            // A helper sends 0 for a size it could not read; NaN would make a size
+            // that equals nothing, not even itself.
+            r.require(!std::isnan(width) && !std::isnan(height));
             m.page_sizes.push_back(PageSize{width, height});
         }
     }

@@ -1,5 +1,7 @@
 #include "render/pdf_document.h"
 
+#include <cmath>
+
 #include "bl/secret.h"
 #include "engine/scope_exit.h"
 #include "render/page_render.h"
@@ -77,7 +79,9 @@ std::unique_ptr<PdfDocument> load_pdf(const PdfiumLibrary& /*library*/,
         facts.page_sizes.reserve(static_cast<std::size_t>(facts.page_count));
         for (int index = 0; index < facts.page_count; ++index) {
             FS_SIZEF size{};
-            if (FPDF_GetPageSizeByIndexF(pdf->document.get(), index, &size)) {
+            // A size the engine would not accept is as good as none.
+            if (FPDF_GetPageSizeByIndexF(pdf->document.get(), index, &size) &&
+                !std::isnan(size.width) && !std::isnan(size.height)) {
                 facts.page_sizes.push_back(PageSize{size.width, size.height});
             } else {
                 facts.page_sizes.push_back(PageSize{});
