@@ -193,7 +193,8 @@ std::optional<Message> read_opened(Reader& r) {
     r.require(count == 0 || count == static_cast<std::uint32_t>(m.page_count));
     r.require(count <= r.remaining() / (2 * sizeof(double)));
     r.require(m.load == LoadStatus::Loaded || (m.page_count == 0 && count == 0));
-    if (!r.complete() && r.remaining() == count * 2 * sizeof(double)) {
+    // In 64 bits: a count of 2^31 or more must not wrap round to the bytes left.
+    if (!r.complete() && r.remaining() == std::size_t{count} * 2 * sizeof(double)) {
         m.page_sizes.reserve(count);
         for (std::uint32_t i = 0; i < count; ++i) {
             const auto width = r.get<double>();
