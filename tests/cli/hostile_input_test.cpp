@@ -30,7 +30,7 @@
 // After <cstdio>, which it needs.
 #include <jpeglib.h>
 
-#include "engine/convert_types.h"
+#include "bl/convert_types.h"
 #include "tests/support/pdf_writer.h"
 
 namespace bl::test {
