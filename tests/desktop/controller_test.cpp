@@ -74,12 +74,11 @@ class ControllerTest : public QObject {
                  "b.pdfd.pdf");
         QCOMPARE(model.addJob(Job{}), quint64{5});
 
-        QStringList sizes;
-        for (const qint64 bytes : {qint64{1023}, qint64{1024}, qint64{(1 << 20) - 1},
-                                   qint64{1 << 20}, qint64{3 << 19}, qint64{11} << 29}) {
-            sizes.append(JobQueueModel::sizeText(bytes));
-        }
-        QCOMPARE(sizes.join(", "), "1023 bytes, 1 KB, 1023 KB, 1.0 MB, 1.5 MB, 5.5 GB");
+        const auto size = &JobQueueModel::sizeText;
+        QCOMPARE(QStringList({size(1023), size(1024), size((1 << 20) - 1), size(1 << 20),
+                              size(3 << 19), size(qint64{11} << 29)})
+                     .join(", "),
+                 "1023 bytes, 1 KB, 1023 KB, 1.0 MB, 1.5 MB, 5.5 GB");
     }
 
     void outcome_data() {
@@ -166,12 +165,12 @@ class ControllerTest : public QObject {
                                       "", "notes.pdf", "GOOD.pdf", "locked.pdf"}),
                  4);
         QCOMPARE(states(controller), States(4, Checking));
+        // Its result cannot have been handled yet: that needs the event loop.
+        controller.removeJobs({job(controller, 2).id});
         QVERIFY(addAndInspect(controller, {}));
-        QCOMPARE(states(controller), (States{Ready, Unusable, Ready, PasswordRequired}));
+        QCOMPARE(states(controller), (States{Ready, Unusable, PasswordRequired}));
         const Job& first = job(controller, 0);
         QCOMPARE(first.path, qpath(good));
-        QCOMPARE(first.pageCount, 3);
-        QCOMPARE(first.firstPageSize, QSizeF(300.0, 400.0));
         QCOMPARE(first.sizeBytes, static_cast<qint64>(fs::file_size(good)));
         QCOMPARE(job(controller, 1).message,
                  QString::fromStdString(inspect_pdf(text, {}, ConvertLimits{}).error().message));
@@ -181,20 +180,9 @@ class ControllerTest : public QObject {
         for (const JobState state : {Checking, Ready, PasswordRequired, Unusable, Converting, Done,
                                      PartlyDone, Failed, Cancelled, Skipped}) {
             controller.model()->job(first.id)->state = state;
-            counted.append(controller.readyCount() - 2);
+            counted.append(controller.readyCount() - 1);
         }
         QCOMPARE(counted, (QList<int>{0, 1, 1, 0, 0, 0, 1, 1, 1, 0}));
-    }
-
-    void removedDuringItsInspection() {
-        ConversionController controller;
-        QSignalSpy changed(controller.model(), &QAbstractItemModel::dataChanged);
-        QCOMPARE(controller.addFiles({qpath(pdf("good.pdf"))}), 1);
-        // The result cannot have been handled yet: that needs the event loop.
-        controller.removeJobs({job(controller, 0).id});
-        QVERIFY(addAndInspect(controller, {}));
-        QCOMPARE(changed.count(), 0);
-        QCOMPARE(controller.model()->rowCount(), 0);
     }
 
     void answersOnlyForTheOpenPrompt() {
@@ -254,18 +242,13 @@ class ControllerTest : public QObject {
         QCOMPARE(controller.model()->rowCount(), 0);
     }
 
-    void destroyedWhileBusy() {
-        for (const bool running : {false, true}) {
-            auto controller = std::make_unique<ConversionController>();
-            QCOMPARE(controller->addFiles({qpath(pdf("a.pdf", 20)), qpath(pdf("b.pdf", 20))}), 2);
-            QVERIFY(!running || (addAndInspect(*controller, {}) && controller->start(settings())));
-            // Waits for its tasks; what they posted dies with the controller.
-            controller.reset();
-            QCoreApplication::sendPostedEvents();
-        }
-        for (const QString& name : namesIn(files_->out)) {
-            QVERIFY2(name.endsWith(QStringLiteral(".jpg")), qPrintable(name));
-        }
+    void destroyedDuringARun() {
+        auto controller = std::make_unique<ConversionController>();
+        QVERIFY(addAndInspect(*controller, {pdf("a.pdf", 20)}));
+        QVERIFY(controller->start(settings()));
+        // Cancels and waits for the job; what it posted dies with the controller.
+        controller.reset();
+        QCoreApplication::sendPostedEvents();
     }
 };
 

@@ -10,8 +10,7 @@
 #include <QTimer>
 
 #include <filesystem>
-#include <future>
-#include <mutex>
+#include <semaphore>
 
 #include "desktop/conversion_controller.h"
 #include "engine/job_hooks.h"
@@ -78,14 +77,14 @@ inline QString statusLine(const QObject& window) {
 }
 
 // Which of the named widgets are enabled, in the order given.
-inline QStringList enabledOf(const QObject& parent, const QList<const char*>& names) {
+inline QString enabledOf(const QObject& parent, const QList<const char*>& names) {
     QStringList enabled;
     for (const char* name : names) {
         if (widget(parent, name)->isEnabled()) {
             enabled.append(QString::fromLatin1(name));
         }
     }
-    return enabled;
+    return enabled.join(' ');
 }
 
 inline bool addAndInspect(ConversionController& controller, const QList<fs::path>& files) {
@@ -149,34 +148,25 @@ void whenOpens(std::function<void(T*)> answer) {
     timer->start(5);
 }
 
-// Holds a job's worker just before it renders one page until open(). Declare it
-// before the controller that runs the job, and open it before that goes.
-class PageGate {
-  public:
+// Holds a job's worker just before it renders page `page` until open(), which
+// must come before the controller goes. With one helper, the pages before it
+// are done by then.
+struct PageGate {
     explicit PageGate(std::uint32_t page) {
-        // With one helper, "page N waits" means every page before it is done.
-        hooks_.driver.render_helpers = 1;
-        hooks_.driver.before_render = [this, page](std::uint32_t number) {
+        hooks.driver.render_helpers = 1;
+        hooks.driver.before_render = [this, page](std::uint32_t number) {
             if (number == page) {
-                std::call_once(reachedOnce_, [this] { reached_.set_value(); });
-                opened_.wait();
+                reached.release();
+                opened.acquire();
             }
         };
     }
-    const bl::detail::JobHooks* hooks() const { return &hooks_; }
     bool waitUntilReached() {
-        const auto wait = std::chrono::milliseconds(kTimeoutMs);
-        return reached_.get_future().wait_for(wait) == std::future_status::ready;
+        return reached.try_acquire_for(std::chrono::milliseconds(kTimeoutMs));
     }
-    void open() {
-        std::call_once(openOnce_, [this] { open_.set_value(); });
-    }
-
-  private:
-    std::promise<void> open_, reached_;
-    std::shared_future<void> opened_ = open_.get_future().share();
-    std::once_flag reachedOnce_, openOnce_;
-    bl::detail::JobHooks hooks_;
+    void open() { opened.release(); }
+    bl::detail::JobHooks hooks;
+    std::counting_semaphore<> reached{0}, opened{0};
 };
 
 }  // namespace bl::desktop::test_helpers
