@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -31,10 +32,7 @@ inline QString qpath(const fs::path& path) {
 
 // The names in a folder, sorted.
 inline QStringList namesIn(const fs::path& folder) {
-    QStringList names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.append(QString::fromStdString(entry.path().filename().string()));
-    }
+    QStringList names = QDir(qpath(folder)).entryList(QDir::Files);
     names.sort();
     return names;
 }
@@ -66,10 +64,7 @@ struct Fixtures {
 template <class T = QWidget>
 T* widget(const QObject& parent, const char* name) {
     T* found = parent.findChild<T*>(QString::fromLatin1(name));
-    if (found == nullptr) {
-        qFatal("no widget named %s", name);
-    }
-    return found;
+    return found != nullptr ? found : (qFatal("no widget named %s", name), nullptr);
 }
 
 inline QString statusLine(const QObject& window) {
@@ -112,17 +107,10 @@ inline QString tally(const RunSummary& s) {
 
 // The tally of the one run `finished` saw end; otherwise what went wrong.
 inline QString waitForRun(QSignalSpy& finished) {
-    if (!QTest::qWaitFor([&] { return !finished.isEmpty(); }, kTimeoutMs)) {
-        return QStringLiteral("the run did not end");
-    }
-    return finished.count() != 1 ? QStringLiteral("the run ended more than once")
-                                 : tally(finished.first().first().value<RunSummary>());
-}
-
-inline QString runToEnd(ConversionController& controller, const ConversionSettings& settings) {
-    QSignalSpy finished(&controller, &ConversionController::runFinished);
-    QString error;
-    return controller.start(settings, &error) ? waitForRun(finished) : "refused: " + error;
+    const bool ended = QTest::qWaitFor([&] { return !finished.isEmpty(); }, kTimeoutMs);
+    return ended && finished.count() == 1
+               ? tally(finished.first().first().value<RunSummary>())
+               : QStringLiteral("the run ended %1 times").arg(finished.count());
 }
 
 // Calls `answer` with the next modal dialog, which must be a T, once it shows.

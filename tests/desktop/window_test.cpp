@@ -93,8 +93,6 @@ class WindowTest : public QObject {
                                           << "10 DPI, q 1, preset 2, policy 0; 2 at 150, White";
         QTest::newRow("not numbers") << "dpi=inf quality=best background=blue presetIndex=x"
                                      << "150 DPI, q 90, preset 2, policy 0; 2 at 150, White";
-        QTest::newRow("kept") << "dpi=222 quality=55 presetIndex=5 onExists=2 background=1057023"
-                              << "222 DPI, q 55, preset 5, policy 2; 5 at 600, #1020FF #1020ff";
         // Without a preset the combo follows the DPI.
         QTest::newRow("custom at a preset's DPI")
             << "presetIndex=-1 dpi=300 onExists=1"
@@ -112,15 +110,12 @@ class WindowTest : public QObject {
         }
         const SavedSettings saved = SettingsStore().load();
         MainWindow window;
-        auto* button = widget<QPushButton>(window, "backgroundButton");
-        const QColor swatch = button->icon().pixmap(16, 16).toImage().pixelColor(8, 8);
         QCOMPARE(
             QString::asprintf("%g DPI, q %d, preset %d, policy %d; %d at %g, %s", saved.dpi,
                               saved.quality, saved.presetIndex, static_cast<int>(saved.onExists),
                               widget<QComboBox>(window, "presetCombo")->currentIndex(),
                               widget<QDoubleSpinBox>(window, "dpiSpin")->value(),
-                              qPrintable(button->text())) +
-                (swatch == Qt::white ? "" : ' ' + swatch.name()),
+                              qPrintable(widget<QPushButton>(window, "backgroundButton")->text())),
             loaded);
     }
 
