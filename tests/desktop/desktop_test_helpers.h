@@ -126,9 +126,7 @@ void whenOpens(std::function<void(T*)> answer) {
         }
         timer->deleteLater();
         timer->stop();
-        if (auto* expected = qobject_cast<T*>(dialog)) {
-            answer(expected);
-        }
+        answer(qobject_cast<T*>(dialog));  // null, and so a failure, for another kind
         if (dialog->isVisible()) {
             dialog->reject();
         }

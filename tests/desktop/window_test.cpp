@@ -1,7 +1,5 @@
 // The main window: stored settings, its controls' states, keys and prompts, and
 // whole runs from the Convert button to the files on disk.
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -11,7 +9,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableView>
 
@@ -97,9 +94,6 @@ class WindowTest : public QObject {
         QTest::newRow("custom at a preset's DPI")
             << "presetIndex=-1 dpi=300 onExists=1"
             << "300 DPI, q 90, preset -1, policy 1; 4 at 300, White";
-        QTest::newRow("custom at another DPI")
-            << "presetIndex=-1 dpi=123"
-            << "123 DPI, q 90, preset -1, policy 0; 6 at 123, White";
     }
 
     void storedValuesAreCorrected() {
@@ -113,8 +107,8 @@ class WindowTest : public QObject {
         QCOMPARE(
             QString::asprintf("%g DPI, q %d, preset %d, policy %d; %d at %g, %s", saved.dpi,
                               saved.quality, saved.presetIndex, static_cast<int>(saved.onExists),
-                              widget<QComboBox>(window, "presetCombo")->currentIndex(),
-                              widget<QDoubleSpinBox>(window, "dpiSpin")->value(),
+                              widget(window, "presetCombo")->property("currentIndex").toInt(),
+                              widget(window, "dpiSpin")->property("value").toDouble(),
                               qPrintable(widget<QPushButton>(window, "backgroundButton")->text())),
             loaded);
     }
@@ -123,12 +117,10 @@ class WindowTest : public QObject {
         const QString folder = qpath(files_->out);
         {
             MainWindow window;
-            window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&window));
-            widget<QComboBox>(window, "presetCombo")->setCurrentIndex(4);
-            widget<QSpinBox>(window, "qualitySpin")->setValue(75);
+            widget(window, "presetCombo")->setProperty("currentIndex", 4);
+            widget(window, "qualitySpin")->setProperty("value", 75);
             widget<QLineEdit>(window, "templateEdit")->setText("{original}-{dpi}-{page_number}");
-            widget<QComboBox>(window, "onExistsCombo")->setCurrentIndex(2);
+            widget(window, "onExistsCombo")->setProperty("currentIndex", 2);
             for (const char* box :
                  {"zipCheck", "annotationsCheck", "formFieldsCheck", "rememberFolderCheck",
                   "advancedToggle", "selectedPagesRadio"}) {
@@ -178,8 +170,8 @@ class WindowTest : public QObject {
 
         auto* name = widget<QLineEdit>(window, "templateEdit");
         name->setText(QStringLiteral("{nope}"));
-        QCOMPARE(hint(window, "templateHint"), problem(render_file_name("{nope}", NamingValues{})));
-        QCOMPARE(blocked(), "Fix the file naming template.");
+        QCOMPARE(hint(window, "templateHint") + blocked(),
+                 problem(render_file_name("{nope}", {})) + "Fix the file naming template.");
         name->setText(QStringLiteral("{original}_{page_number}_{page_count}_{dpi}"));
         QCOMPARE(hint(window, "templateHint") + blocked(), "Example: short_1_3_150.jpg");
 
@@ -187,7 +179,7 @@ class WindowTest : public QObject {
         // page too large is only a hint and does not block the start.
         QCOMPARE(hint(window, "dpiHint"), "First page of short.pdf: 625 × 833 pixels");
         select(window, 1);
-        widget<QComboBox>(window, "presetCombo")->setCurrentIndex(5);
+        widget(window, "presetCombo")->setProperty("currentIndex", 5);
         QCOMPARE(hint(window, "dpiHint") + blocked(),
                  problem(page_pixel_size({14400.0, 100.0}, 600.0, ConvertLimits{})));
     }
@@ -239,14 +231,10 @@ class WindowTest : public QObject {
         ConversionController& controller = window.controller();
         connect(&controller, &ConversionController::runStarted, this,
                 [&] { seen << statusLine(window) << enabled(); });
-        connect(&controller, &ConversionController::jobStarted, this,
-                [&] { seen << statusLine(window); });
         connect(&controller, &ConversionController::jobProgress, this, [&] {
-            seen << QStringLiteral("%1 [%2/%3] %4")
-                        .arg(statusLine(window))
-                        .arg(bar->value())
-                        .arg(bar->maximum())
-                        .arg(window.windowTitle());
+            seen << statusLine(window) +
+                        QString::asprintf(" [%d/%d] ", bar->value(), bar->maximum()) +
+                        window.windowTitle();
         });
         QSignalSpy finished(&controller, &ConversionController::runFinished);
         QTest::keyClick(&window, Qt::Key_Return, Qt::ControlModifier);
@@ -254,9 +242,9 @@ class WindowTest : public QObject {
         const QString title = QStringLiteral("Brightleaf — PDF to JPG");
         const QString first = QStringLiteral("Converting first.pdf (file 1 of 2)");
         const QString second = QStringLiteral("Converting second report.pdf (file 2 of 2)");
-        QCOMPARE(seen, (QStringList{"Starting 2 files…", "cancelButton addButton", first + "…",
+        QCOMPARE(seen, (QStringList{"Starting 2 files…", "cancelButton addButton",
                                     first + " — page 0 of 1 [0/1] 0% — " + title,
-                                    first + " — page 1 of 1 [1/1] 50% — " + title, second + "…",
+                                    first + " — page 1 of 1 [1/1] 50% — " + title,
                                     second + " — page 0 of 2 [0/2] 50% — " + title,
                                     second + " — page 1 of 2 [1/2] 75% — " + title,
                                     second + " — page 2 of 2 [2/2] 100% — " + title}));
@@ -360,7 +348,6 @@ class WindowTest : public QObject {
         QCOMPARE(waitForRun(finished), "0/0/0/0, 1 images, stopped");
         QCOMPARE(statusLine(window), "Stopped. No file was finished. 1 image saved.");
         QCOMPARE(states(window.controller()), (States{Cancelled, Ready}));
-        QCOMPARE(namesIn(files_->out), QStringList{"long_page_0001.jpg"});
     }
 
     void refusedStartsSayWhy() {
@@ -375,7 +362,6 @@ class WindowTest : public QObject {
         whenOpens<QMessageBox>([&](QMessageBox* box) { reported = box->text(); });
         widget<QPushButton>(window, "convertButton")->click();
         QCOMPARE(reported, "Choose an output folder first.");
-        QVERIFY(!window.controller().isRunning());
     }
 };
 
