@@ -1,0 +1,371 @@
+// The main window: stored settings, its controls' states, keys and prompts, and
+// whole runs from the Convert button to the files on disk.
+#include <QDragEnterEvent>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTableView>
+
+#include "bl/live_checks.h"
+#include "desktop/main_window.h"
+#include "desktop/settings_panel.h"
+#include "tests/desktop/desktop_test_helpers.h"
+
+namespace bl::desktop {
+
+using namespace test_helpers;
+
+namespace {
+
+// A hint's text, marked when it looks like a problem.
+QString hint(const QObject& window, const char* name) {
+    const QLabel* label = widget<QLabel>(window, name);
+    return label->text() + (label->styleSheet().isEmpty() ? "" : " [problem]");
+}
+
+// The hint for an engine check that failed, prefixed with the file it failed for.
+template <class Result>
+QString problem(const Result& result, const QString& file = {}) {
+    return "Problem: " + file + QString::fromStdString(result.error().message) + " [problem]";
+}
+
+// What the user's store holds, the window's geometry only as present.
+QStringList stored() {
+    QSettings store;
+    QStringList entries;
+    for (const QString& key : store.allKeys()) {
+        entries.append(key + '=' + (key == "ui/geometry" ? "set" : store.value(key).toString()));
+    }
+    return entries;
+}
+
+void select(const MainWindow& window, int row) {
+    auto* view = widget<QTableView>(window, "queueView");
+    view->selectionModel()->select(view->model()->index(row, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<Fixtures> files_;
+
+    // Shows the window with the files queued and inspected and a folder chosen.
+    bool prepare(MainWindow& window, const QList<fs::path>& files) {
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
+        window.show();
+        return QTest::qWaitForWindowActive(&window) && addAndInspect(window.controller(), files);
+    }
+    // Clicks Convert and waits for the run's end: the status line then.
+    static QString runFrom(MainWindow& window) {
+        QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
+        widget<QPushButton>(window, "convertButton")->click();
+        const QString outcome = waitForRun(finished);
+        return finished.count() == 1 ? statusLine(window) : outcome;
+    }
+
+  private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() {
+        QSettings().clear();
+        files_ = std::make_unique<Fixtures>();
+    }
+    void cleanup() { files_.reset(); }
+
+    void storedValuesAreCorrected_data() {
+        QTest::addColumn<QString>("values");  // keys under "conversion/"
+        QTest::addColumn<QString>("loaded");  // and then shown: preset, DPI, colour button
+        QTest::newRow("above the ranges") << "dpi=5000 quality=101 presetIndex=7 onExists=5"
+                                          << "600 DPI, q 100, preset 2, policy 0; 2 at 150, White";
+        QTest::newRow("below the ranges") << "dpi=3 quality=0 presetIndex=-2 onExists=-1"
+                                          << "10 DPI, q 1, preset 2, policy 0; 2 at 150, White";
+        QTest::newRow("not numbers") << "dpi=inf quality=best background=blue presetIndex=x"
+                                     << "150 DPI, q 90, preset 2, policy 0; 2 at 150, White";
+        // Without a preset the combo follows the DPI.
+        QTest::newRow("custom at a preset's DPI")
+            << "presetIndex=-1 dpi=300 onExists=1"
+            << "300 DPI, q 90, preset -1, policy 1; 4 at 300, White";
+    }
+
+    void storedValuesAreCorrected() {
+        QFETCH(QString, values);
+        QFETCH(QString, loaded);
+        for (const QString& entry : values.split(' ')) {
+            QSettings().setValue("conversion/" + entry.section('=', 0, 0), entry.section('=', 1));
+        }
+        const SavedSettings saved = SettingsStore().load();
+        MainWindow window;
+        QCOMPARE(
+            QString::asprintf("%g DPI, q %d, preset %d, policy %d; %d at %g, %s", saved.dpi,
+                              saved.quality, saved.presetIndex, static_cast<int>(saved.onExists),
+                              widget(window, "presetCombo")->property("currentIndex").toInt(),
+                              widget(window, "dpiSpin")->property("value").toDouble(),
+                              qPrintable(widget<QPushButton>(window, "backgroundButton")->text())),
+            loaded);
+    }
+
+    void roundTrip() {
+        const QString folder = qpath(files_->out);
+        {
+            MainWindow window;
+            widget(window, "presetCombo")->setProperty("currentIndex", 4);
+            widget(window, "qualitySpin")->setProperty("value", 75);
+            widget<QLineEdit>(window, "templateEdit")->setText("{original}-{dpi}-{page_number}");
+            widget(window, "onExistsCombo")->setProperty("currentIndex", 2);
+            for (const char* box :
+                 {"zipCheck", "annotationsCheck", "formFieldsCheck", "rememberFolderCheck",
+                  "advancedToggle", "selectedPagesRadio"}) {
+                widget<QAbstractButton>(window, box)->toggle();
+            }
+            window.settingsPanel().setOutputFolder(folder);
+            SavedSettings colour = window.settingsToSave();
+            colour.background = Rgb{16, 32, 255};
+            window.applySettings(colour);
+            QVERIFY(window.close());
+        }
+        // Thirteen keys, and no page selection.
+        const QStringList keys = stored();
+        QCOMPARE(keys.join(' '),
+                 "conversion/annotations=false conversion/background=1057023 "
+                 "conversion/createZip=true conversion/dpi=300 conversion/formFields=false "
+                 "conversion/nameTemplate={original}-{dpi}-{page_number} conversion/onExists=2 "
+                 "conversion/presetIndex=4 conversion/quality=75 output/folder=" +
+                     folder + " output/remember=true ui/advancedExpanded=true ui/geometry=set");
+        // Restored as it was, the window stores the same again.
+        MainWindow restored;
+        SettingsStore().save(restored.settingsToSave());
+        QCOMPARE(stored(), keys);
+        // A folder is stored only while it is remembered.
+        widget<QAbstractButton>(restored, "rememberFolderCheck")->toggle();
+        SettingsStore().save(restored.settingsToSave());
+        QCOMPARE(stored().filter("output/"), QStringList{"output/remember=false"});
+    }
+
+    void hintsAndTheConvertButton() {
+        MainWindow window;
+        auto* pages = widget<QLineEdit>(window, "pagesEdit");
+        auto* convert = widget<QPushButton>(window, "convertButton");
+        const auto blocked = [convert] { return convert->isEnabled() ? "" : convert->toolTip(); };
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
+        widget<QAbstractButton>(window, "selectedPagesRadio")->toggle();
+        // No file knows its page count yet: only the syntax counts.
+        pages->setText(QStringLiteral("1000001"));
+        QCOMPARE(hint(window, "pagesHint"), problem(parse_page_selection("1000001", 1000000)));
+        QVERIFY(addAndInspect(window.controller(), {files_->pdf("short.pdf", 3, 300.0, 400.0),
+                                                    files_->pdf("wide.pdf", 10, 14400.0, 100.0)}));
+        pages->setText(QStringLiteral("5"));
+        QCOMPARE(hint(window, "pagesHint"), problem(parse_page_selection("5", 3), "short.pdf: "));
+        QCOMPARE(blocked(), "Fix the page selection.");
+        pages->setText(QStringLiteral(" 1-3, 2 "));
+        QCOMPARE(blocked(), "");
+
+        auto* name = widget<QLineEdit>(window, "templateEdit");
+        name->setText(QStringLiteral("{nope}"));
+        QCOMPARE(hint(window, "templateHint") + blocked(),
+                 problem(render_file_name("{nope}", {})) + "Fix the file naming template.");
+        name->setText(QStringLiteral("{original}_{page_number}_{page_count}_{dpi}"));
+        QCOMPARE(hint(window, "templateHint") + blocked(), "Example: short_1_3_150.jpg");
+
+        // The first file with a size is the reference, unless a row is selected; a
+        // page too large is only a hint and does not block the start.
+        QCOMPARE(hint(window, "dpiHint"), "First page of short.pdf: 625 × 833 pixels");
+        select(window, 1);
+        widget(window, "presetCombo")->setProperty("currentIndex", 5);
+        QCOMPARE(hint(window, "dpiHint") + blocked(),
+                 problem(page_pixel_size({14400.0, 100.0}, 600.0, ConvertLimits{})));
+    }
+
+    void queueControlsAndKeys() {
+        MainWindow window;
+        QVERIFY(prepare(window, {}));
+        const auto enabled = [&window] {
+            return enabledOf(window, {"convertButton", "removeButton", "clearButton"});
+        };
+        QCOMPARE(enabled(), "");
+        // Dropped: only local files named as PDFs.
+        fs::create_directory(files_->dir / "folder.pdf");
+        QMimeData mime;
+        mime.setUrls({QUrl("https://example.com/brochure.pdf")});
+        for (const fs::path& file :
+             {files_->pdf("SCAN.PDF"), files_->dir / "folder.pdf", files_->file("notes.txt", ""),
+              files_->pdf("b.pdf"), files_->pdf("c.pdf")}) {
+            mime.setUrls(mime.urls() << QUrl::fromLocalFile(qpath(file)));
+        }
+        QVERIFY(window.acceptDrops());
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QVERIFY(QCoreApplication::sendEvent(&window, &enter) && enter.isAccepted());
+        QVERIFY(QCoreApplication::sendEvent(&window, &drop) && drop.isAccepted());
+        // Files being checked hold the start back.
+        QCOMPARE(statusLine(window) + enabled(), "Checking files…clearButton");
+        QVERIFY(addAndInspect(window.controller(), {}));
+        QCOMPARE(enabled(), "convertButton clearButton");
+        select(window, 0);
+        select(window, 2);
+        QCOMPARE(enabled(), "convertButton removeButton clearButton");
+        QTest::keyClick(widget(window, "queueView"), Qt::Key_Delete);
+        QTRY_COMPARE(window.controller().model()->rowCount(), 1);
+        QCOMPARE(window.controller().model()->jobs().first().fileName, "b.pdf");
+    }
+
+    void twoFilesFromStartToSummary() {
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->pdf("first.pdf"), files_->pdf("second report.pdf", 2)}));
+        widget<QAbstractButton>(window, "zipCheck")->toggle();
+        auto* bar = widget<QProgressBar>(window, "progressBar");
+        const auto enabled = [&window] {
+            return enabledOf(window, {"convertButton", "cancelButton", "presetCombo",
+                                      "chooseFolderButton", "clearButton", "addButton"});
+        };
+        // Connected after the window's own handlers, so each sees what they left.
+        QStringList seen;
+        ConversionController& controller = window.controller();
+        connect(&controller, &ConversionController::runStarted, this,
+                [&] { seen << statusLine(window) << enabled(); });
+        connect(&controller, &ConversionController::jobProgress, this, [&] {
+            seen << statusLine(window) +
+                        QString::asprintf(" [%d/%d] ", bar->value(), bar->maximum()) +
+                        window.windowTitle();
+        });
+        QSignalSpy finished(&controller, &ConversionController::runFinished);
+        QTest::keyClick(&window, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(waitForRun(finished), "2/0/0/0, 3 images");
+        const QString title = QStringLiteral("Brightleaf — PDF to JPG");
+        const QString first = QStringLiteral("Converting first.pdf (file 1 of 2)");
+        const QString second = QStringLiteral("Converting second report.pdf (file 2 of 2)");
+        QCOMPARE(seen, (QStringList{"Starting 2 files…", "cancelButton addButton",
+                                    first + " — page 0 of 1 [0/1] 0% — " + title,
+                                    first + " — page 1 of 1 [1/1] 50% — " + title,
+                                    second + " — page 0 of 2 [0/2] 50% — " + title,
+                                    second + " — page 1 of 2 [1/2] 75% — " + title,
+                                    second + " — page 2 of 2 [2/2] 100% — " + title}));
+        QCOMPARE(statusLine(window), "2 files converted. 3 images saved.");
+        QVERIFY(bar->isHidden());
+        QCOMPARE(window.windowTitle(), title);
+        // Everything is unlocked, but nothing is left to convert.
+        QCOMPARE(enabled(), "presetCombo chooseFolderButton clearButton addButton");
+        QCOMPARE(namesIn(files_->out).join(", "),
+                 "first.zip, first_page_0001.jpg, second report.zip, second report_page_0001.jpg, "
+                 "second report_page_0002.jpg");
+        QCOMPARE(test::read_file(files_->out / "first_page_0001.jpg").substr(0, 3), "\xFF\xD8\xFF");
+    }
+
+    void passwordPrompts() {
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->locked("locked.pdf"), files_->pdf("open.pdf")}));
+        QStringList seen;
+        // A wrong password, then an empty answer, which skips the file.
+        whenOpens<QInputDialog>([&](QInputDialog* dialog) {
+            seen << dialog->labelText() << QString::number(dialog->textEchoMode());
+            // Typing stops at the 127 bytes a PDF password can hold, before a
+            // character that would not fit whole.
+            dialog->findChild<QLineEdit*>()->insert(QString(100, QChar(0xE9)));
+            seen << QString::number(dialog->textValue().size());
+            whenOpens<QInputDialog>([&seen](QInputDialog* again) {
+                seen << again->labelText();
+                again->setTextValue(QString());
+                again->accept();
+            });
+            dialog->setTextValue(QStringLiteral("wrong"));
+            dialog->accept();
+        });
+        QCOMPARE(runFrom(window), "1 file converted, 1 skipped. 1 image saved.");
+        QCOMPARE(seen, (QStringList{"“locked.pdf” is password-protected. Enter its password to "
+                                    "convert it:",
+                                    QString::number(QLineEdit::Password), "63",
+                                    "That password did not open “locked.pdf”. Try again:"}));
+    }
+
+    void existingFilesBox_data() {
+        QTest::addColumn<QString>("answer");  // the button clicked; none closes the box
+        QTest::addColumn<QString>("outcome");
+        // a_page_0002.jpg and b_page_0001.jpg are there already. The answer holds
+        // for the rest of the run: the box opens once, for a.pdf.
+        QTest::newRow("keep both") << "Keep both"
+                                   << "2 files converted. 3 images saved. a_page_0001.jpg, "
+                                      "a_page_0002 (2).jpg, a_page_0002.jpg, b_page_0001 (2).jpg, "
+                                      "b_page_0001.jpg";
+        QTest::newRow("replace") << "Replace"
+                                 << "2 files converted. 3 images saved. a_page_0001.jpg, "
+                                    "a_page_0002.jpg, b_page_0001.jpg replaced";
+        // As with the window's close button: the run stops before anything is
+        // written, and leaves the files to convert.
+        QTest::newRow("closed") << QString()
+                                << "Stopped. Nothing was converted. 0 images saved. "
+                                   "a_page_0002.jpg, b_page_0001.jpg ready";
+    }
+
+    void existingFilesBox() {
+        QFETCH(QString, answer);
+        QFETCH(QString, outcome);
+        for (const char* name : {"a_page_0002.jpg", "b_page_0001.jpg"}) {
+            test::write_file(files_->out / name, "old");
+        }
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->pdf("a.pdf", 2), files_->pdf("b.pdf")}));
+        QString asked;
+        whenOpens<QMessageBox>([&](QMessageBox* box) {
+            asked = box->text();
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == answer) {
+                    return button->click();
+                }
+            }
+        });
+        const QString status = runFrom(window);
+        QCOMPARE(asked,
+                 "\"a_page_0002.jpg\" already exists in the output folder. Choose another "
+                 "folder, or allow overwriting or renaming.");
+        const bool replaced = test::read_file(files_->out / "b_page_0001.jpg") != "old";
+        const bool ready = states(window.controller()) == States{Ready, Ready};
+        QCOMPARE(status + ' ' + namesIn(files_->out).join(", ") + (replaced ? " replaced" : "") +
+                     (ready ? " ready" : ""),
+                 outcome);
+    }
+
+    void cancelWithEscape() {
+        PageGate gate(2);
+        MainWindow window;
+        window.controller().setJobHooks(&gate.hooks);
+        const auto opener = qScopeGuard([&gate] { gate.open(); });
+        QVERIFY(prepare(window, {files_->pdf("long.pdf", 4), files_->pdf("next.pdf")}));
+        QSignalSpy finished(&window.controller(), &ConversionController::runFinished);
+        widget<QPushButton>(window, "convertButton")->click();
+        // Page 1 is written; page 2 waits at the gate.
+        QVERIFY(gate.waitUntilReached());
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QTRY_COMPARE(statusLine(window), "Cancelling after the current page…");
+        gate.open();
+        QCOMPARE(waitForRun(finished), "0/0/0/0, 1 images, stopped");
+        QCOMPARE(statusLine(window), "Stopped. No file was finished. 1 image saved.");
+        QCOMPARE(states(window.controller()), (States{Cancelled, Ready}));
+    }
+
+    void refusedStartsSayWhy() {
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->pdf("a.pdf")}));
+        window.settingsPanel().setOutputFolder(QString());
+        QCOMPARE(statusLine(window), "Choose where to save the images.");
+        // Refused by the controller: the folder went away after it was chosen.
+        window.settingsPanel().setOutputFolder(qpath(files_->out));
+        fs::remove_all(files_->out);
+        QString reported;
+        whenOpens<QMessageBox>([&](QMessageBox* box) { reported = box->text(); });
+        widget<QPushButton>(window, "convertButton")->click();
+        QCOMPARE(reported, "Choose an output folder first.");
+    }
+};
+
+}  // namespace bl::desktop
+
+QTEST_MAIN(bl::desktop::WindowTest)
+#include "window_test.moc"
