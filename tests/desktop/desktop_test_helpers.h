@@ -126,7 +126,12 @@ void whenOpens(std::function<void(T*)> answer) {
         }
         timer->deleteLater();
         timer->stop();
-        answer(qobject_cast<T*>(dialog));  // null, and so a failure, for another kind
+        T* typed = qobject_cast<T*>(dialog);
+        if (typed == nullptr) {
+            dialog->reject();
+            QFAIL("Another kind of dialog opened.");
+        }
+        answer(typed);
         if (dialog->isVisible()) {
             dialog->reject();
         }

@@ -359,9 +359,37 @@ class WindowTest : public QObject {
         window.settingsPanel().setOutputFolder(qpath(files_->out));
         fs::remove_all(files_->out);
         QString reported;
-        whenOpens<QMessageBox>([&](QMessageBox* box) { reported = box->text(); });
+        whenOpens<QMessageBox>(
+            [&](QMessageBox* box) { reported = box->windowTitle() + ": " + box->text(); });
         widget<QPushButton>(window, "convertButton")->click();
-        QCOMPARE(reported, "Choose an output folder first.");
+        // Titles stand as written, with nothing appended by the window system.
+        QCOMPARE(window.windowTitle(), "Brightleaf — PDF to JPG");
+        QCOMPARE(reported, "Cannot start: Choose an output folder first.");
+    }
+
+    void tabLeavesTheQueueAndMarksFocus() {
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->pdf("a.pdf"), files_->pdf("b.pdf")}));
+        const QStringList chain{
+            "addButton",        "clearButton",      "allPagesRadio",      "presetCombo",
+            "advancedToggle",   "outputFolderEdit", "chooseFolderButton", "rememberFolderCheck",
+            "openFolderButton", "convertButton",    "queueView"};
+        QCOMPARE(QApplication::focusWidget(), widget<QWidget>(window, "addButton"));
+        QStringList visited, unmarked;
+        for (const QString& name : chain) {
+            QWidget* focused = QApplication::focusWidget();
+            visited.append(focused->objectName());
+            const QImage marked = focused->grab().toImage();
+            QTest::keyClick(focused, Qt::Key_Tab);
+            if (focused->grab().toImage() == marked) {
+                unmarked.append(name);
+            }
+        }
+        QCOMPARE(visited, chain);
+        // Tab leaves the table for the first control, and passing made no selection.
+        QCOMPARE(QApplication::focusWidget()->objectName(), chain.first());
+        QVERIFY(!widget<QTableView>(window, "queueView")->selectionModel()->hasSelection());
+        QCOMPARE(unmarked, QStringList());
     }
 };
 
