@@ -119,8 +119,8 @@ TEST(ConvertCommand, KeepsItsContract) {
         // Only the first line counts, without its line end; 4096 bytes is the longest.
         {{"--info", "--password-stdin", "doc.pdf"}, 0, {"Pages: 3"}, {}, {}, longest + "\r\nmore"},
         {{"--help"}, 0, {"--password-stdin", "Exit status"}, {}, {}},
-        {{"--version"}, 0, {"brightleaf-convert ", "PDFium ", "libjpeg-turbo ", "\nSandbox: seccomp"},
-         {}, {}},
+        {{"--version"}, 0,
+         {"brightleaf-convert ", "PDFium ", "libjpeg-turbo ", "\nSandbox: seccomp"}, {}, {}},
         // Standard error is no terminal here: no progress line, nothing else either.
         {{"-o", "out", "--background", "#1a2B3c", "doc.pdf"}, 0,
          {"doc.pdf: 3 of 3 pages written to @DIR@/out."}, {}, pages},
@@ -136,7 +136,8 @@ TEST(ConvertCommand, KeepsItsContract) {
         // A failed write ends the job.
         {{"-o", "out", "-e", "replace", "doc.pdf"}, 1,
          {"doc.pdf: 1 of 3 pages written to @DIR@/out; 1 failed; 1 not attempted."},
-         {"doc.pdf: Page 2: "}, {"doc_page_0001.jpg", "doc_page_0002.jpg"}, {}, {"doc_page_0002.jpg/"}},
+         {"doc.pdf: Page 2: "}, {"doc_page_0001.jpg", "doc_page_0002.jpg"}, {},
+         {"doc_page_0002.jpg/"}},
         {{"-o", "out", "doc.pdf"}, 1, {},
          {"doc.pdf: \"doc_page_0002.jpg\" already exists in the output folder. Choose another "
           "folder, or allow overwriting or renaming.", "--existing keep-both"},
@@ -146,7 +147,8 @@ TEST(ConvertCommand, KeepsItsContract) {
         // The archive holds the pages under the names they were written with.
         {{"-o", "out", "-e", "keep-both", "--zip", "doc.pdf"}, 0,
          {"doc.pdf: ZIP archive @DIR@/out/doc.zip"}, {}, {"doc.zip", "doc_page_0001.jpg",
-         "doc_page_0002 (2).jpg", "doc_page_0002.jpg", "doc_page_0003.jpg"}, {}, {"doc_page_0002.jpg"},
+         "doc_page_0002 (2).jpg", "doc_page_0002.jpg", "doc_page_0003.jpg"}, {},
+         {"doc_page_0002.jpg"},
          "zipfile.ZipFile('out/doc.zip').namelist()",
          "['doc_page_0001.jpg', 'doc_page_0002 (2).jpg', 'doc_page_0003.jpg']"},
         // Under "ask" a taken archive name can no longer be asked about once the

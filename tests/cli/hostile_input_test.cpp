@@ -155,13 +155,13 @@ int form(PdfWriter& writer, int inner = 0) {
                              "/X0 Do /X0 Do");
 }
 
-// A page that draws an image of `entries` and `data` for each pair given.
-auto images(const std::string& common, std::vector<std::pair<std::string, std::string>> each) {
+// A page that draws an image of the dictionary `entries` for each data given.
+auto images(const std::string& entries, std::vector<std::string> each) {
     return [=](PdfWriter& writer) {
         std::vector<int> xobjects;
-        for (const auto& [entries, data] : each) {
+        for (const std::string& data : each) {
             xobjects.push_back(
-                writer.add_stream("/Type /XObject /Subtype /Image " + common + entries, data));
+                writer.add_stream("/Type /XObject /Subtype /Image " + entries, data));
         }
         return drawing(xobjects);
     };
@@ -260,9 +260,13 @@ TEST(HostileInput, EndsInTimeUnderTheCapAndNamesEveryFailure) {
     const std::set<K> runaway = {K::TimedOut, K::OutOfMemory};
     const std::set<K> damaged = {K::DamagedPdf, K::RenderFailed};
     const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
-    const std::string gray = "/ColorSpace /DeviceGray /BitsPerComponent ";
-    const std::string rgb = "/Width 2000 /Height 2000 /ColorSpace /DeviceRGB /BitsPerComponent 8 ";
-    const std::string jpx = "/Filter /JPXDecode";
+    const std::string big = "/ColorSpace /DeviceRGB /BitsPerComponent 8 /Width ";
+    const std::string jbig2 =
+        "/Width 2000 /Height 2000 /ColorSpace /DeviceGray /BitsPerComponent "
+        "1 /Filter /JBIG2Decode ";
+    const std::string jpx =
+        "/Width 2000 /Height 2000 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+        "/Filter /JPXDecode";
     const auto sized = [](double size, std::optional<int> count = {}) {
         return hostile([=](PdfWriter&) { return page_of_size(size, size); }, count);
     };
@@ -271,6 +275,7 @@ TEST(HostileInput, EndsInTimeUnderTheCapAndNamesEveryFailure) {
     PdfWriter looped;
     looped.add_page(page_of_size(612, 792));
     looped.add_page(loop);
+    // clang-format off
     const Case cases[] = {
         {"truncated at 20%", truncated(20), damaged},
         {"truncated at 50%", truncated(50), damaged},
@@ -292,54 +297,40 @@ TEST(HostileInput, EndsInTimeUnderTheCapAndNamesEveryFailure) {
          hostile([&](PdfWriter&) { return raw_page("/Deep " + deep); }), damaged, 1},
         {"100000 nested arrays in content",
          hostile([&](PdfWriter&) { return page(deep + " pop 0 0 10 10 re f"); }), damaged, 1},
-        {"form drawing itself",
-         hostile([](PdfWriter& w) { return drawing({form(w)}); }),
-         {K::TimedOut, K::OutOfMemory, K::RenderFailed},
-         1},
-        {"2^30 fan-out", hostile([](PdfWriter& writer) {
-             int inner = writer.add_stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10]",
-                                           "0 0 1 1 re f");
-             for (int level = 0; level < 30; ++level) {
-                 inner = form(writer, inner);
-             }
+        {"form drawing itself", hostile([](PdfWriter& w) { return drawing({form(w)}); }),
+         {K::TimedOut, K::OutOfMemory, K::RenderFailed}, 1},
+        {"2^30 fan-out", hostile([](PdfWriter& w) {
+             int inner =
+                 w.add_stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10]", "0 0 1 1 re f");
+             for (int level = 0; level < 30; ++level) inner = form(w, inner);
              return drawing({inner});
-         }),
-         runaway, 1},
-        {"content bomb", hostile([](PdfWriter& writer) {
-             return raw_page("/Contents " + PdfWriter::ref(writer.add_stream(kBomb, bomb())));
-         }),
-         runaway, 1},
+         }), runaway, 1},
+        {"content bomb", hostile([](PdfWriter& w) {
+             return raw_page("/Contents " + PdfWriter::ref(w.add_stream(kBomb, bomb())));
+         }), runaway, 1},
         {"font bomb", hostile(font_bomb), runaway, 1},
         // Nearly the largest image PDFium decodes: several times the limit's work.
-        {"image bomb",
-         hostile(images("/Width 37000 /Height 37000 /ColorSpace /DeviceRGB /BitsPerComponent 8 ",
-                        {{kBomb, bomb()}})),
-         runaway, 1},
-        {"100000 x 100000 image",
-         hostile(images("/Width 100000 /Height 100000 " + gray + "8 ",
-                        {{"/Filter /FlateDecode", deflate(std::string(4096, 'x'))}})),
-         runaway, 1},
-        {"JBIG2 garbage", hostile([&](PdfWriter& writer) {
-             const std::string globals = PdfWriter::ref(writer.add_stream("", garbage(4096, 1)));
-             return images(
-                 "/Width 2000 /Height 2000 " + gray + "1 /Filter /JBIG2Decode ",
-                 {{"", garbage(8192, 2)},
-                  {"/DecodeParms << /JBIG2Globals " + globals + " >>", garbage(8192, 3)}})(writer);
-         }),
-         damaged, 1},
+        {"image bomb", hostile(images(big + "37000 /Height 37000 " + kBomb, {bomb()})), runaway, 1},
+        {"100000 x 100000 image", hostile(images(big + "100000 /Height 100000 /Filter /FlateDecode",
+                                                 {deflate(std::string(4096, 'x'))})), runaway, 1},
+        {"JBIG2 garbage", hostile([&](PdfWriter& w) {
+             const std::string globals = PdfWriter::ref(w.add_stream("", garbage(4096, 1)));
+             const std::string image = "/Type /XObject /Subtype /Image " + jbig2;
+             const std::string parms = "/DecodeParms << /JBIG2Globals " + globals + " >>";
+             return drawing({w.add_stream(image, garbage(8192, 2)),
+                             w.add_stream(image + parms, garbage(8192, 3))});
+         }), damaged, 1},
         // A JP2 signature box or a codestream's first markers lead the decoder
         // further in than noise alone.
-        {"JPX garbage",
-         hostile(images(rgb + jpx,
-                        {{"", garbage(8192, 4)},
-                         {"", std::string("\0\0\0\x0CjP  \r\n\x87\n", 12) + garbage(8192, 5)},
-                         {"", "\xFF\x4F\xFF\x51" + garbage(8192, 6)}})),
-         damaged, 1},
+        {"JPX garbage", hostile(images(jpx, {garbage(8192, 4),
+             "\xFF\x4F\xFF\x51" + garbage(8192, 6),
+             std::string("\0\0\0\x0CjP  \r\n\x87\n", 12) + garbage(8192, 5)})), damaged, 1},
         // A page too large to render fails the file before any page is drawn.
         {"MediaBox of 1e30", sized(1e30), {K::LimitExceeded}},
         {"MediaBox of 0", sized(0), damaged},
         {"MediaBox negative", sized(-612), damaged},
     };
+    // clang-format on
 
     const char* keep = std::getenv("BL_HOSTILE_KEEP");
     const TempDir temp;
