@@ -305,22 +305,6 @@ TEST_P(AnyHelpersTest, DiskFullOrTheOutputLimitStopsTheJobAndKeepsTheEarlierPage
     EXPECT_TRUE(test::names_in(out_).empty());
 }
 
-TEST_F(ConvertTest, JobDeadlinePassedBeforeTheLoopEndsTheJob) {
-    ConvertRequest req = request(test::simple_pdf(2));
-    req.limits.job_timeout_ms = 1;
-    on_event_ = [](const ProgressEvent&) {
-        // Outlasts the 1 ms job limit for certain before the first page.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    };
-    const ConvertResult result = run(std::move(req));
-    EXPECT_EQ(result.error,
-              make_error(ErrorKind::TimedOut, "The conversion took longer than the allowed time."));
-    EXPECT_FALSE(result.cancelled);
-    EXPECT_TRUE(result.page_results.empty());
-}
-
-// --- Pre-flight ------------------------------------------------------------------------------
-
 TEST_F(ConvertTest, PreflightFailuresStopTheJobBeforeAnyRendering) {
     test::PdfWriter broken;
     broken.add_page(test::page_of_size(612, 792));

@@ -322,41 +322,6 @@ TEST(ValidateZipEntriesTest, RejectsEmptyBadDuplicateAndTooManyNames) {
     }
 }
 
-TEST_F(ZipArchiveTest, RefusesBeforeOpeningOrCreatingAnything) {
-    const auto entries = inputs({{"a.jpg", "a"}});
-    write_file(out() / "report.zip", "mine");
-    fs::create_symlink(out() / "nowhere", out() / "notes.zip");
-    const auto refusal = [&](const fs::path& folder, const std::string& base) {
-        return error_of(create_zip_archive(entries, folder, base, seams(), {}));
-    };
-    EXPECT_EQ(refusal(dir_ / "missing", "report"),
-              make_error(ErrorKind::OutputFolderUnavailable, "The output folder does not exist."));
-    // Under Ask any entry takes the name, a dangling link too.
-    for (const std::string base : {"report", "notes"}) {
-        EXPECT_EQ(refusal(out(), base),
-                  make_error(ErrorKind::OutputExists,
-                             "\"" + base + ".zip\" already exists in the output folder."));
-    }
-    EXPECT_EQ(names_in(out()), (Names{"notes.zip", "report.zip"}));
-    EXPECT_EQ(read_file(out() / "report.zip"), "mine");
-    EXPECT_TRUE(g.opens.empty());
-}
-
-TEST_F(ZipArchiveTest, KeepBothAndReplaceApplyAtTheCommit) {
-    const auto entries = inputs({{"a.jpg", "alpha"}});
-    write_file(out() / "report.zip", "mine");
-    auto result = zip(entries, "report", ExistingFilePolicy::KeepBoth);
-    ASSERT_TRUE(result) << error_of(result).message;
-    EXPECT_EQ(result->path, out() / "report (2).zip");
-    EXPECT_EQ(read_file(out() / "report.zip"), "mine");
-
-    result = zip(entries, "report", ExistingFilePolicy::Replace);
-    ASSERT_TRUE(result) << error_of(result).message;
-    EXPECT_EQ(result->path, out() / "report.zip");
-    expect_tools_read(result->path, {{"a.jpg", "alpha"}});
-    EXPECT_EQ(names_in(out()), (Names{"report (2).zip", "report.zip"}));
-}
-
 TEST_F(ZipArchiveTest, ArchiveAndEveryFileMustEndWithin4GiB) {
     skip_checksum_and_writes();
     // A real 10-byte "a.jpg", then a fake "b.jpg": local headers of 30 + 5 bytes
