@@ -201,28 +201,6 @@ TEST(JpegEncoder, WritesQualitySubsamplingDensityAndColours) {
     }
 }
 
-TEST(JpegEncoder, EncodesPageAfterPageIntoIndependentFiles) {
-    auto encoder = create_jpeg_encoder(options(90));
-    ASSERT_TRUE(encoder.has_value()) << encoder.error().message;
-    // A failed page leaves the encoder usable.
-    const auto failed = encode_jpeg(**encoder, quadrants().pixels.data(), 0, 64, 64 * 4);
-    ASSERT_FALSE(failed.has_value());
-    EXPECT_EQ(failed.error().kind, ErrorKind::EncodeFailed);
-    EXPECT_TRUE(failed.error().message.starts_with("JPEG encoding failed: "));
-
-    // Then a red page of 40 x 24 pixels and a blue one of 56 x 32.
-    for (const auto& [width, height, colour] :
-         {std::tuple(40, 24, kRed), std::tuple(56, 32, kBlue)}) {
-        const auto jpeg =
-            encode(**encoder, make_image(
-                                  width, height, [&](int, int) { return colour; }, width * 4));
-        ASSERT_TRUE(jpeg.has_value()) << jpeg.error().message;
-        const Decoded decoded = decode(*jpeg);
-        EXPECT_EQ(std::pair(decoded.width, decoded.height), std::pair(width, height));
-        expect_near(decoded.at(width / 2, height / 2), colour);
-    }
-}
-
 TEST(JpegEncoder, RefusesSettingsTheLibraryRejects) {
     // Qualities 0 and 101, densities 0 and 65536; DPIs beyond the int range must
     // fail without an undefined conversion.
