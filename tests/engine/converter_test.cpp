@@ -110,6 +110,8 @@ TEST_F(ConvertTest, ValidationReportsTheFirstProblemAndTouchesNothing) {
          ErrorKind::OutputFolderUnavailable, no_folder},
         {[](ConvertRequest& r) { r.output_folder.clear(); }, ErrorKind::OutputFolderUnavailable,
          "No output folder was chosen."},
+        {[](ConvertRequest& r) { r.output_folder = r.input; }, ErrorKind::OutputFolderUnavailable,
+         "The output path is not a folder."},
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.message);

@@ -115,26 +115,6 @@ class OutputFileTest : public ::testing::Test {
     TempDir dir;
 };
 
-TEST_F(OutputFileTest, ChecksTheOutputFolder) {
-    write_file(dir / "file.txt", "x");
-    fs::create_directory(dir / "sub");
-    fs::create_symlink(dir / "sub", dir / "link-to-folder");
-    fs::create_symlink(dir / "gone", dir / "dangling");
-    const std::pair<fs::path, std::string> cases[] = {
-        {"", "No output folder was chosen."},
-        {dir / "dangling", "The output folder does not exist."},
-        {dir / "file.txt" / "sub", "The output folder does not exist."},
-        {dir / "file.txt", "The output path is not a folder."},
-        {dir / "link-to-folder", ""},  // accepted
-    };
-    for (const auto& [folder, message] : cases) {
-        EXPECT_EQ(check_output_folder(folder),
-                  message.empty() ? MaybeError()
-                                  : make_error(ErrorKind::OutputFolderUnavailable, message))
-            << folder;
-    }
-}
-
 TEST_F(OutputFileTest, SavesUnderTheFirstFreeNameOrRefuses) {
     const auto exists =
         make_error(ErrorKind::OutputExists, "\"p.jpg\" already exists in the output folder.");
