@@ -68,8 +68,8 @@ TEST(NamingTemplate, EveryEntryReportsTheFirstProblem) {
          {std::string(513, 'a'), "{page_number}" + repeat("\xC3\xA9", 250)}},
         // Checked before anything is parsed, inside a token too.
         {"The naming template is not valid UTF-8.",
-         {"{page_number}\xC3", "\xC0\xAF{page_number}", "\xED\xA0\x80{page_number}",
-          "\xF4\x90\x80\x80{page_number}", "{page_number:\xFF}"}},
+         {"{page_number}\xC3", "\xC3(x{page_number}", "\xC0\xAF{page_number}",
+          "\xED\xA0\x80{page_number}", "\xF4\x90\x80\x80{page_number}", "{page_number:\xFF}"}},
         {"The naming template cannot contain folder separators.",
          {"a/{page_number}", "a\\{page_number}"}},
         {"The naming template must include {page_number}.", {"{{page_number}}", "{original}"}},
