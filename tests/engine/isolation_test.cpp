@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <set>
 #include <thread>
 
@@ -33,15 +32,7 @@ TEST(Protocol, EveryMessageSurvivesTheWireAndNothingElseDoes) {
     opened.pdf_version = 17;
     opened.security_revision = 4;
     opened.page_sizes = {{612, 792}, {200, 100}};
-    proto::Render render;
-    render.page = 3;
-    render.width = 10;
-    render.height = 20;
-    render.stride = 40;
-    render.slot = 1;
-    render.flags = proto::kAnnotations;
-    render.background = Rgb{1, 2, 3};
-    render.deadline_ns = 123;
+    const proto::Render render{3, 10, 20, 40, 1, proto::kAnnotations, Rgb{1, 2, 3}, 123};
     const proto::Message messages[] = {
         proto::Hello{proto::kVersion, proto::kSeccomp | proto::kLandlock, 3},
         proto::Open{1000, 10000, true, std::string("pa\0ss", 5)},
@@ -69,11 +60,7 @@ TEST(Protocol, FieldsOutOfRangeAreRefused) {
     const auto refused = [](const proto::Message& message) {
         return !proto::decode(proto::encode(message)).has_value();
     };
-    proto::Render render;
-    render.page = 1;
-    render.width = 10;
-    render.height = 10;
-    render.stride = 40;
+    const proto::Render render{1, 10, 10, 40, 0, 0, Rgb{}, 0};
     EXPECT_FALSE(refused(render));
     for (auto change : std::initializer_list<void (*)(proto::Render&)>{
              [](proto::Render& r) { r.page = 0; },

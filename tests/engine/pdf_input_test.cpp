@@ -1,19 +1,24 @@
 #include "engine/pdf_input.h"
 
-#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "bl/inspection.h"
+#include "bl/secret.h"
 #include "render/pdf_document.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/pdfium_library.h"
+#include "tests/support/test_files.h"
 
 namespace bl {
 namespace {
@@ -28,253 +33,127 @@ Result<DocumentInfo> inspect(const fs::path& path, std::string password = {},
     return inspect_pdf(path, std::move(password), limits);
 }
 
-void expect_error(const Result<DocumentInfo>& result, ErrorKind kind, const std::string& message) {
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().kind, kind);
-    EXPECT_EQ(result.error().message, message);
-    EXPECT_EQ(result.error().page, 0u);
-}
-
-// A file of `size` bytes that takes no disk space, with `head` at its start.
-void make_sparse(const fs::path& path, std::uint64_t size, const std::string& head) {
-    test::write_file(path, head);
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
-}
-
 // --- Input checks ------------------------------------------------------------
 
-struct InputCase {
-    const char* name;
-    ErrorKind kind;
-    const char* message;
-};
-
-class InputCheckTest : public ::testing::TestWithParam<InputCase> {
-  protected:
-    // Builds the situation named by the case and returns the path to open.
-    fs::path prepare(const std::string& name) {
-        const fs::path path = dir_ / "input.pdf";
-        if (name == "missing file") {
-            return dir_ / "absent.pdf";
-        }
-        if (name == "missing folder") {
-            return dir_ / "absent" / "input.pdf";
-        }
-        if (name == "file as folder") {
-            test::write_file(dir_ / "plain.pdf", test::simple_pdf(1));
-            return dir_ / "plain.pdf" / "input.pdf";
-        }
-        if (name == "folder") {
-            fs::create_directory(path);
-            return path;
-        }
-        if (name == "fifo") {
-            EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-            return path;
-        }
-        if (name == "empty") {
-            test::write_file(path, "");
-            return path;
-        }
-        if (name == "four bytes") {
-            test::write_file(path, "%PDF");
-            return path;
-        }
-        if (name == "text") {
-            test::write_file(path, "hello, this is not a document\n");
-            return path;
-        }
-        if (name == "marker at 1020") {
-            test::write_file(path, std::string(1020, 'x') + test::simple_pdf(1));
-            return path;
-        }
-        if (name == "damaged") {
-            test::write_file(path, "%PDF-1.7\n" + std::string(5000, '#') + "\n%%EOF\n");
-            return path;
-        }
-        if (name == "no pages") {
-            test::write_file(path, PdfWriter().build());
-            return path;
-        }
-        ADD_FAILURE() << "unknown case " << name;
-        return path;
+TEST(InputCheck, ReportsTheExactKindAndMessage) {
+    const TempDir dir;
+    // Writes the named file, with `head` at its start and then holes up to `size`
+    // bytes, which take no disk space and are never read.
+    const auto file = [&](const std::string& name, const std::string& head,
+                          std::uint64_t size = 0) {
+        test::write_file(dir / name, head);
+        EXPECT_EQ(::truncate((dir / name).c_str(), static_cast<off_t>(std::max(size, head.size()))),
+                  0);
+        return dir / name;
+    };
+    fs::create_directory(dir / "folder.pdf");
+    ::mkfifo((dir / "fifo.pdf").c_str(), 0600);  // must come back at once, not wait for a writer
+    const std::string not_pdf = "The file is not a PDF document (no PDF header found).";
+    ConvertLimits generous;
+    generous.max_input_bytes = 8'589'934'592;
+    const std::tuple<fs::path, ConvertLimits, ErrorKind, std::string> cases[] = {
+        {dir / "absent.pdf", {}, ErrorKind::InputNotFound, "The input file does not exist."},
+        {file("plain.pdf", "x") / "in.pdf",
+         {},
+         ErrorKind::InputNotFound,
+         "The input file does not exist."},
+        {dir / "folder.pdf",
+         {},
+         ErrorKind::InputUnreadable,
+         "The input path is not a regular file."},
+        {dir / "fifo.pdf", {}, ErrorKind::InputUnreadable, "The input path is not a regular file."},
+        {file("empty.pdf", ""), {}, ErrorKind::NotAPdf, "The file is empty."},
+        {file("text.pdf", "%PD hello"), {}, ErrorKind::NotAPdf, not_pdf},
+        {file("late.pdf", std::string(1020, 'x') + test::simple_pdf(1)),
+         {},
+         ErrorKind::NotAPdf,
+         not_pdf},
+        {file("damaged.pdf", "%PDF-1.7\n" + std::string(5000, '#') + "\n%%EOF\n"),
+         {},
+         ErrorKind::DamagedPdf,
+         "The PDF is damaged or not a valid PDF document."},
+        {file("none.pdf", PdfWriter().build()),
+         {},
+         ErrorKind::NoPages,
+         "The PDF contains no pages."},
+        // Sizes are truncated to whole units in the message; even a generous limit
+        // stops at what the access record can describe.
+        {file("over.pdf", "%PDF-1.7\n", 1'073'741'825),
+         {},
+         ErrorKind::LimitExceeded,
+         "The file is 1 GiB; the maximum allowed is 1 GiB."},
+        {file("huge.pdf", "%PDF-1.7\n", 4'294'967'296), generous, ErrorKind::LimitExceeded,
+         "The file is 4 GiB; the maximum allowed is 3 GiB."},
+    };
+    for (const auto& [path, limits, kind, message] : cases) {
+        EXPECT_EQ(test::error_of(inspect(path, {}, limits)), make_error(kind, message)) << path;
     }
-
-    TempDir dir_;
-};
-
-TEST_P(InputCheckTest, ReportsTheExactKindAndMessage) {
-    const fs::path path = prepare(GetParam().name);
-    expect_error(inspect(path), GetParam().kind, GetParam().message);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, InputCheckTest,
-    ::testing::Values(
-        InputCase{"missing file", ErrorKind::InputNotFound, "The input file does not exist."},
-        InputCase{"missing folder", ErrorKind::InputNotFound, "The input file does not exist."},
-        InputCase{"file as folder", ErrorKind::InputNotFound, "The input file does not exist."},
-        InputCase{"folder", ErrorKind::InputUnreadable, "The input path is not a regular file."},
-        // Must come back at once rather than wait for a writer.
-        InputCase{"fifo", ErrorKind::InputUnreadable, "The input path is not a regular file."},
-        InputCase{"empty", ErrorKind::NotAPdf, "The file is empty."},
-        InputCase{"four bytes", ErrorKind::NotAPdf,
-                  "The file is not a PDF document (no PDF header found)."},
-        InputCase{"text", ErrorKind::NotAPdf,
-                  "The file is not a PDF document (no PDF header found)."},
-        InputCase{"marker at 1020", ErrorKind::NotAPdf,
-                  "The file is not a PDF document (no PDF header found)."},
-        InputCase{"damaged", ErrorKind::DamagedPdf,
-                  "The PDF is damaged or not a valid PDF document."},
-        InputCase{"no pages", ErrorKind::NoPages, "The PDF contains no pages."}),
-    [](const auto& param_info) {
-        std::string name = param_info.param.name;
-        for (char& c : name) {
-            if (c == ' ') {
-                c = '_';
-            }
-        }
-        return name;
-    });
-
-TEST(InputCheck, HeaderMarkerAtOffset1019IsAccepted) {
-    TempDir dir;
+    // The limits themselves are allowed (checked without the parser, which would
+    // read the whole file).
+    EXPECT_TRUE(open_input_file(file("exact.pdf", "%PDF-1.7\n", 1'073'741'824),
+                                ConvertLimits{}.max_input_bytes));
+    EXPECT_TRUE(
+        open_input_file(file("edge.pdf", "%PDF-1.7\n", 4'294'967'295), generous.max_input_bytes));
+    // A header marker within the first 1,020 bytes counts.
     PdfWriter writer;
     writer.set_prefix(std::string(1019, 'x'));
     writer.add_page(PdfPage{});
-    test::write_file(dir / "junk.pdf", writer.build());
-    const auto info = inspect(dir / "junk.pdf");
-    ASSERT_TRUE(info.has_value()) << info.error().message;
-    EXPECT_EQ(info->page_count, 1);
+    EXPECT_EQ(inspect(file("junk.pdf", writer.build())).value_or(DocumentInfo{}).page_count, 1);
 }
 
-TEST(InputCheck, SizeLimitAllowsEqualAndRefusesOneMore) {
-    TempDir dir;
-    const std::string pdf = test::simple_pdf(1);
-    test::write_file(dir / "a.pdf", pdf);
-    ConvertLimits limits;
-    limits.max_input_bytes = pdf.size();
-    EXPECT_TRUE(inspect(dir / "a.pdf", {}, limits).has_value());
-
-    limits.max_input_bytes = pdf.size() - 1;
-    expect_error(inspect(dir / "a.pdf", {}, limits), ErrorKind::LimitExceeded,
-                 "The file is " + std::to_string(pdf.size()) + " bytes; the maximum allowed is " +
-                     std::to_string(pdf.size() - 1) + " bytes.");
-}
-
-TEST(InputCheck, LargeFilesAreMeasuredWithoutBeingRead) {
-    TempDir dir;
-    // Sizes are truncated to whole units in the message.
-    make_sparse(dir / "big.pdf", 1'610'612'736, "%PDF-1.7\n");
-    expect_error(inspect(dir / "big.pdf"), ErrorKind::LimitExceeded,
-                 "The file is 1 GiB; the maximum allowed is 1 GiB.");
-
-    // Even a generous limit stops at what the access record can describe.
-    ConvertLimits generous;
-    generous.max_input_bytes = 8'589'934'592;
-    make_sparse(dir / "huge.pdf", 4'294'967'296, "%PDF-1.7\n");
-    expect_error(inspect(dir / "huge.pdf", {}, generous), ErrorKind::LimitExceeded,
-                 "The file is 4 GiB; the maximum allowed is 3 GiB.");
-
-    // The largest describable size passes the size check (checked without the
-    // parser, which would read the whole file).
-    make_sparse(dir / "edge.pdf", 4'294'967'295, "%PDF-1.7\n");
-    EXPECT_TRUE(open_input_file(dir / "edge.pdf", generous.max_input_bytes).has_value());
-}
-
-TEST(InputCheck, DefaultLimitIsInclusive) {
-    TempDir dir;
-    const ConvertLimits defaults;
-    make_sparse(dir / "exact.pdf", 1'073'741'824, "%PDF-1.7\n");
-    EXPECT_TRUE(open_input_file(dir / "exact.pdf", defaults.max_input_bytes).has_value());
-
-    make_sparse(dir / "over.pdf", 1'073'741'825, "%PDF-1.7\n");
-    expect_error(inspect(dir / "over.pdf"), ErrorKind::LimitExceeded,
-                 "The file is 1 GiB; the maximum allowed is 1 GiB.");
-}
-
-TEST(FormatSize, TruncatesToWholeUnits) {
-    const std::pair<std::uint64_t, const char*> cases[] = {
-        {0, "0 bytes"},           {1'048'575, "1048575 bytes"}, {1'048'576, "1 MiB"},
-        {1'572'864, "1 MiB"},     {1'073'741'823, "1023 MiB"},  {1'073'741'824, "1 GiB"},
-        {4'294'967'295, "3 GiB"}, {1'610'612'736, "1 GiB"},
-    };
-    for (const auto& [bytes, text] : cases) {
-        EXPECT_EQ(format_size(bytes), text) << bytes;
-    }
-}
-
-TEST(InputFile, ReadsAtOffsetsAndRefusesBlocksPastTheEnd) {
-    TempDir dir;
-    std::string content = test::simple_pdf(1);
+TEST(InputFile, RefusesBlocksPastTheEnd) {
+    const TempDir dir;
+    const std::string content = test::simple_pdf(1);
     test::write_file(dir / "a.pdf", content);
-    auto file = open_input_file(dir / "a.pdf", 1 << 20);
+    ConvertLimits limits;
+    limits.max_input_bytes = content.size();
+    auto file = open_input_file(dir / "a.pdf", limits.max_input_bytes);
     ASSERT_TRUE(file.has_value());
-    InputFile& input = **file;
-    EXPECT_EQ(input.size, content.size());
-
     std::vector<unsigned char> block(10);
-    ASSERT_EQ(get_block(&input, 3, block.data(), 10), 1);
-    EXPECT_EQ(std::memcmp(block.data(), content.data() + 3, 10), 0);
-    EXPECT_EQ(get_block(&input, content.size() - 10, block.data(), 10), 1);
-    EXPECT_EQ(get_block(&input, content.size() - 9, block.data(), 10), 0);
-    EXPECT_EQ(get_block(&input, ~0UL, block.data(), 10), 0);
-    EXPECT_EQ(get_block(&input, 0, block.data(), ~0UL), 0);
-    EXPECT_TRUE(read_at(input, 0, block.data(), 0));
+    ASSERT_EQ(get_block(file->get(), content.size() - 10, block.data(), 10), 1);
+    EXPECT_EQ(std::memcmp(block.data(), content.data() + content.size() - 10, 10), 0);
+    EXPECT_EQ(get_block(file->get(), content.size() - 9, block.data(), 10), 0);
+    EXPECT_EQ(get_block(file->get(), 0, block.data(), ~0UL), 0);
+    // A byte more than the limit is refused.
+    limits.max_input_bytes -= 1;
+    EXPECT_EQ(
+        test::error_of(inspect(dir / "a.pdf", {}, limits)),
+        make_error(ErrorKind::LimitExceeded, "The file is " + std::to_string(content.size()) +
+                                                 " bytes; the maximum allowed is " +
+                                                 std::to_string(content.size() - 1) + " bytes."));
 }
 
 // --- Documents ---------------------------------------------------------------------
 
-TEST(OpenPdf, ReportsVersionAndPlainDocumentFacts) {
-    TempDir dir;
-    for (const auto& [version, number] : {std::pair{"1.4", 14}, std::pair{"1.7", 17}}) {
-        const std::string pdf = test::simple_pdf(3, 612, 792, version);
-        test::write_file(dir / "v.pdf", pdf);
-        const auto info = inspect(dir / "v.pdf");
-        ASSERT_TRUE(info.has_value()) << info.error().message;
-        EXPECT_EQ(info->pdf_version, number);
-        EXPECT_EQ(info->page_count, 3);
-        EXPECT_EQ(info->file_size, pdf.size());
-        EXPECT_FALSE(info->encrypted);
-        EXPECT_EQ(info->security_revision, -1);
-    }
-}
-
-TEST(OpenPdf, ListsEveryPageSizeAsDisplayed) {
-    TempDir dir;
-    PdfWriter writer;
-    writer.add_page(test::page_of_size(612, 792));
+TEST(OpenPdf, ReportsVersionPagesAndEveryPageSizeAsDisplayed) {
+    const TempDir dir;
+    PdfWriter writer("1.4");
     writer.add_page(test::page_of_size(595.276, 841.89));
     writer.add_page(test::page_of_size(400, 200, 90));
     // A page whose dictionary is not a dictionary has no readable size.
     PdfPage broken;
     broken.raw_dictionary = "(not a page)";
     writer.add_page(broken);
-    writer.add_page(test::page_of_size(100, 50));
-    test::write_file(dir / "sizes.pdf", writer.build());
+    const std::string pdf = writer.build();
+    test::write_file(dir / "sizes.pdf", pdf);
 
     const auto info = inspect(dir / "sizes.pdf");
     ASSERT_TRUE(info.has_value()) << info.error().message;
-    ASSERT_EQ(info->page_count, static_cast<int>(info->page_sizes.size()));
-    ASSERT_GE(info->page_count, 4);
-    EXPECT_EQ(info->page_sizes[0], (PageSize{612, 792}));
-    EXPECT_NEAR(info->page_sizes[1].width, 595.276, 1e-3);
-    EXPECT_NEAR(info->page_sizes[1].height, 841.89, 1e-3);
-    EXPECT_EQ(info->page_sizes[2], (PageSize{200, 400}));
-    EXPECT_EQ(info->page_sizes[3], (PageSize{0, 0}));
-}
-
-TEST(OpenPdf, RefusesMorePagesThanTheLimit) {
-    TempDir dir;
-    test::write_file(dir / "many.pdf", test::simple_pdf(10'001, 100, 100));
-    expect_error(inspect(dir / "many.pdf"), ErrorKind::LimitExceeded,
-                 "The PDF has 10001 pages; the maximum allowed is 10000.");
+    EXPECT_EQ(
+        std::tuple(info->pdf_version, info->file_size, info->encrypted, info->security_revision),
+        std::tuple(14, pdf.size(), false, -1));
+    ASSERT_EQ(info->page_count, 3);
+    ASSERT_EQ(info->page_sizes.size(), 3u);
+    EXPECT_NEAR(info->page_sizes[0].width, 595.276, 1e-3);
+    EXPECT_NEAR(info->page_sizes[0].height, 841.89, 1e-3);
+    EXPECT_EQ(info->page_sizes[1], (PageSize{200, 400}));
+    EXPECT_EQ(info->page_sizes[2], (PageSize{0, 0}));
 
     ConvertLimits limits;
-    limits.max_pages = -1;
-    test::write_file(dir / "one.pdf", test::simple_pdf(1));
-    expect_error(inspect(dir / "one.pdf", {}, limits), ErrorKind::LimitExceeded,
-                 "The PDF has 1 pages; the maximum allowed is -1.");
+    limits.max_pages = 2;
+    EXPECT_EQ(
+        test::error_of(inspect(dir / "sizes.pdf", {}, limits)),
+        make_error(ErrorKind::LimitExceeded, "The PDF has 3 pages; the maximum allowed is 2."));
 }
 
 // --- Passwords ------------------------------------------------------------------
@@ -286,38 +165,36 @@ struct Encryption {
     int revision;
 };
 
-class PasswordTest : public ::testing::TestWithParam<Encryption> {
-  protected:
-    void SetUp() override {
-        test::write_file(dir_ / "plain.pdf", test::simple_pdf(2));
-        ASSERT_TRUE(test::qpdf_encrypt(dir_ / "plain.pdf", path_, "user-pw", "owner-pw",
-                                       GetParam().bits, GetParam().aes))
-            << "qpdf failed";
-    }
+class PasswordTest : public ::testing::TestWithParam<Encryption> {};
 
-    TempDir dir_;
-    fs::path path_ = dir_ / "locked.pdf";
-};
-
-TEST_P(PasswordTest, AsksForRefusesAndAcceptsPasswords) {
-    expect_error(inspect(path_), ErrorKind::PasswordRequired,
-                 "This PDF is password-protected. Enter its password to convert it.");
-    expect_error(inspect(path_, "wrong"), ErrorKind::WrongPassword, "The password is incorrect.");
+TEST_P(PasswordTest, AsksForRefusesAndAcceptsPasswordsAndWipesThem) {
+    const TempDir dir;
+    const fs::path path = dir / "locked.pdf";
+    test::write_file(dir / "plain.pdf", test::simple_pdf(2));
+    ASSERT_TRUE(test::qpdf_encrypt(dir / "plain.pdf", path, "user-pw", "owner-pw", GetParam().bits,
+                                   GetParam().aes));
+    EXPECT_EQ(test::error_of(inspect(path)),
+              make_error(ErrorKind::PasswordRequired,
+                         "This PDF is password-protected. Enter its password to convert it."));
+    EXPECT_EQ(test::error_of(inspect(path, "wrong")),
+              make_error(ErrorKind::WrongPassword, "The password is incorrect."));
     for (const char* password : {"user-pw", "owner-pw"}) {
-        const auto info = inspect(path_, password);
+        const auto info = inspect(path, password);
         ASSERT_TRUE(info.has_value()) << password << ": " << info.error().message;
-        EXPECT_EQ(info->page_count, 2);
-        EXPECT_TRUE(info->encrypted);
-        EXPECT_EQ(info->security_revision, GetParam().revision);
+        EXPECT_EQ(std::tuple(info->page_count, info->encrypted, info->security_revision),
+                  std::tuple(2, true, GetParam().revision));
     }
-}
-
-TEST_P(PasswordTest, PasswordIsWipedInEveryOutcome) {
-    for (const char* given : {"", "wrong", "user-pw", "owner-pw"}) {
+    // The password is wiped and its storage released whatever the outcome, a
+    // failed input check too.
+    for (const auto& [file, given] : {std::pair{path, ""},
+                                      {path, "wrong"},
+                                      {path, "user-pw"},
+                                      {path, "owner-pw"},
+                                      {dir / "absent.pdf", "user-pw"}}) {
         std::string password = given;
         password.reserve(64);  // on the heap, so that its storage is released
         const auto lock = test::pdfium().lock();
-        auto pdf = open_pdf(test::pdfium(), path_, password, ConvertLimits{});
+        auto pdf = open_pdf(test::pdfium(), file, password, ConvertLimits{});
         EXPECT_TRUE(password.empty()) << given;
         EXPECT_LT(password.capacity(), 64u) << given;
     }
@@ -331,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Handlers, PasswordTest,
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(OpenPdf, PasswordsCountOnlyUpToTheir127thByte) {
-    TempDir dir;
+    const TempDir dir;
     test::write_file(dir / "plain.pdf", test::simple_pdf(1));
     // 127 bytes, the last character two of them.
     const std::string password = std::string(125, 'p') + "\xC3\xA9";
@@ -340,59 +217,76 @@ TEST(OpenPdf, PasswordsCountOnlyUpToTheir127thByte) {
     // What follows byte 127 is never looked at, however long; a character across
     // that byte goes whole.
     EXPECT_TRUE(inspect(dir / "locked.pdf", password + std::string(1 << 20, 'x')).has_value());
-    expect_error(inspect(dir / "locked.pdf", std::string(126, 'p') + "\xC3\xA9"),
-                 ErrorKind::WrongPassword, "The password is incorrect.");
+    EXPECT_EQ(test::error_of(inspect(dir / "locked.pdf", std::string(126, 'p') + "\xC3\xA9")),
+              make_error(ErrorKind::WrongPassword, "The password is incorrect."));
     // A NUL byte would end the password early; it is refused, not cut.
-    expect_error(inspect(dir / "locked.pdf", password + std::string(1, '\0')),
-                 ErrorKind::InvalidSettings, "The password cannot contain a NUL character.");
+    EXPECT_EQ(
+        test::error_of(inspect(dir / "locked.pdf", password + std::string(1, '\0'))),
+        make_error(ErrorKind::InvalidSettings, "The password cannot contain a NUL character."));
 }
 
-TEST(OpenPdf, PasswordIsWipedWhenTheInputChecksFail) {
-    TempDir dir;
-    std::string password(40, 's');
-    const auto lock = test::pdfium().lock();
-    const auto pdf = open_pdf(test::pdfium(), dir / "absent.pdf", password, ConvertLimits{});
-    EXPECT_FALSE(pdf.has_value());
-    EXPECT_TRUE(password.empty());
+TEST(CapPassword, CutsAt127BytesOnACharacterBoundaryAndWipesTheRest) {
+    const std::string a126(126, 'a');
+    // A character that would end past byte 127 goes whole; bytes that start no
+    // character are cut one by one.
+    const std::pair<std::string, std::string> cases[] = {
+        {"s3cret", "s3cret"},
+        {std::string(128, 'a'), std::string(127, 'a')},
+        {a126 + "a\xC3\xA9", a126 + "a"},
+        {a126 + "\xC3\xA9", a126},
+        {a126.substr(2) + "\xF0\x9F\x93\x84", a126.substr(2)},
+        {std::string(200, '\x80'), std::string(127, '\x80')},
+    };
+    for (const auto& [given, kept] : cases) {
+        std::string password = given;
+        const char* storage = password.data();
+        cap_password(password);
+        EXPECT_EQ(password, kept) << given.size();
+        // Cut in place, and nothing of the cut-off part is left behind the end.
+        ASSERT_EQ(password.data(), storage);
+        for (std::size_t i = kept.size(); i < given.size(); ++i) {
+            EXPECT_EQ(storage[i], '\0') << given.size() << " at " << i;
+        }
+    }
 }
 
-TEST(SecureClear, ZeroesAndReleases) {
-    std::string text(100, 'x');
-    text.resize(10);
-    secure_clear(text);
-    EXPECT_TRUE(text.empty());
-    EXPECT_LT(text.capacity(), 100u);
-    std::string empty;
-    secure_clear(empty);
-    EXPECT_TRUE(empty.empty());
+TEST(DisableCoreDumps, TurnsThemOffForTheWholeProcess) {
+    // In a child, so that this test process keeps its own settings.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit core{};
+        const bool done = disable_core_dumps() && ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0 &&
+                          ::getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur == 0 &&
+                          core.rlim_max == 0;
+        ::_exit(done ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // --- Threads ----------------------------------------------------------------------
 
 TEST(InspectPdf, EightThreadsAtOnceGetTheirOwnAnswers) {
-    TempDir dir;
+    const TempDir dir;
     constexpr int kThreads = 8;
-    for (int i = 0; i < kThreads; ++i) {
-        test::write_file(dir / (std::to_string(i) + ".pdf"),
-                         test::simple_pdf(i + 1, 100.0 + i, 200.0 + i));
-    }
     std::vector<Result<DocumentInfo>> results(kThreads, fail(ErrorKind::InternalError, ""));
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
+        const fs::path path = dir / (std::to_string(i) + ".pdf");
+        test::write_file(path, test::simple_pdf(i + 1, 100.0 + i, 200.0 + i));
+        threads.emplace_back([&results, i, path] {
             for (int round = 0; round < 5; ++round) {
-                results[static_cast<std::size_t>(i)] = inspect(dir / (std::to_string(i) + ".pdf"));
+                results[static_cast<std::size_t>(i)] = inspect(path);
             }
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
     for (int i = 0; i < kThreads; ++i) {
+        threads[static_cast<std::size_t>(i)].join();
         const auto& info = results[static_cast<std::size_t>(i)];
         ASSERT_TRUE(info.has_value()) << info.error().message;
         EXPECT_EQ(info->page_count, i + 1);
-        ASSERT_EQ(info->page_sizes.size(), static_cast<std::size_t>(i + 1));
         EXPECT_EQ(info->page_sizes.back(), (PageSize{100.0 + i, 200.0 + i}));
     }
 }

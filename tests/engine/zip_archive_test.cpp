@@ -6,18 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <new>
-#include <optional>
-#include <set>
-#include <stdexcept>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "engine/output_file.h"
 #include "tests/support/pdf_writer.h"
@@ -218,25 +211,15 @@ class ZipArchiveTest : public ::testing::Test {
     test::TempDir dir_;
 };
 
-TEST(Crc32Test, MatchesTheCheckValueInOneOrManyChunks) {
-    EXPECT_EQ(crc32_update(0, "123456789", 9), 0xCBF43926u);
-    EXPECT_EQ(crc32_update(crc32_update(0, "1234", 4), "56789", 5), 0xCBF43926u);
-    EXPECT_EQ(crc32_update(0, "", 0), 0u);
-}
-
 TEST_F(ZipArchiveTest, DosDateTimeUsesLocalTimeWithin1980To2107) {
     // Zone, time, and the DOS time and date.
     const std::tuple<const char*, std::int64_t, std::uint16_t, std::uint16_t> cases[] = {
         {"UTC", 1'710'510'359 * kSecond, kStampTime, kStampDate},  // odd seconds round down
-        {"UTC", kStamp - 1, 0x6DBC, kStampDate},                   // 13:45:57.9999999
         {"UTC-2", kStamp, 0x7DBD, kStampDate},                     // 15:45:58 two hours east
         {"UTC", 315'532'802 * kSecond, 0x0001, 0x0021},            // 1980-01-01 00:00:02
         {"UTC", 4'354'819'199 * kSecond, 0xBF7D, 0xFF9F},          // 2107-12-31 23:59:59
         {"UTC", 315'532'799 * kSecond, 0, 0x0021},                 // 1979-12-31 23:59:59
-        {"UTC", 4'354'819'200 * kSecond, 0, 0x0021},               // 2108-01-01 00:00:00
         {"UTC-2", (4'354'819'199 - 3600) * kSecond, 0, 0x0021},    // 2108 locally, not in UTC
-        {"UTC", -1, 0, 0x0021},
-        {"UTC", INT64_MAX, 0, 0x0021},
         {"UTC", INT64_MIN, 0, 0x0021},
     };
     for (const auto& [zone, time, dos_time, dos_date] : cases) {
@@ -247,15 +230,15 @@ TEST_F(ZipArchiveTest, DosDateTimeUsesLocalTimeWithin1980To2107) {
     }
 }
 
-TEST_F(ZipArchiveTest, WritesExactHeadersForTwoEntries) {
+TEST_F(ZipArchiveTest, WritesExactHeadersThatToolsRead) {
     const Files files = {{"report_page_0001.jpg", "hello"}, {"report_page_0002.jpg", "123456789"}};
     const std::uint32_t crcs[] = {0x3610A686u, 0xCBF43926u};
     const auto result = zip(inputs(files));
     ASSERT_TRUE(result) << error_of(result).message;
     EXPECT_EQ(result->path, out() / "report.zip");
     EXPECT_EQ(names_in(out()), Names{"report.zip"});
-    const std::string zip = read_file(result->path);
-    ASSERT_EQ(result->bytes, zip.size());
+    const std::string bytes = read_file(result->path);
+    ASSERT_EQ(result->bytes, bytes.size());
 
     // Both names have 20 bytes; the central directory follows the two entries.
     const std::uint32_t directory = 2 * (30 + 20) + 5 + 9;
@@ -265,44 +248,37 @@ TEST_F(ZipArchiveTest, WritesExactHeadersForTwoEntries) {
         const auto size = static_cast<std::uint32_t>(content.size());
         // Local header: signature, version needed, flags (UTF-8 names), method (stored),
         // time, date, CRC-32, both sizes, name and extra field lengths; name; content.
-        EXPECT_EQ(fields(zip, local, {4, 2, 2, 2, 2, 2, 4, 4, 4, 2, 2}),
+        EXPECT_EQ(fields(bytes, local, {4, 2, 2, 2, 2, 2, 4, 4, 4, 2, 2}),
                   (Fields{0x04034B50, 20, 0x0800, 0, kStampTime, kStampDate, crcs[i], size, size,
                           20, 0}));
-        EXPECT_EQ(zip.substr(local + 30, 20 + size), name + content);
+        EXPECT_EQ(bytes.substr(local + 30, 20 + size), name + content);
         // Central header: signature, version made by, the local fields from version
         // needed on, comment length, disk, internal and external attributes, offset; name.
         const std::size_t central = directory + i * (46 + 20);
-        EXPECT_EQ(fields(zip, central, {4, 2, 2, 2, 2, 2, 2, 4, 4, 4, 2, 2, 2, 2, 2, 4, 4}),
+        EXPECT_EQ(fields(bytes, central, {4, 2, 2, 2, 2, 2, 2, 4, 4, 4, 2, 2, 2, 2, 2, 4, 4}),
                   (Fields{0x02014B50, 20, 20, 0x0800, 0, kStampTime, kStampDate, crcs[i], size,
                           size, 20, 0, 0, 0, 0, 0, local}));
-        EXPECT_EQ(zip.substr(central + 46, 20), name);
+        EXPECT_EQ(bytes.substr(central + 46, 20), name);
         local += 30 + 20 + size;
     }
     EXPECT_EQ(local, directory);
     // End record: signature, two disk numbers, entries here and in all, directory size
     // and offset, comment length.
-    EXPECT_EQ(fields(zip, directory + 132, {4, 2, 2, 2, 2, 4, 4, 2}),
+    EXPECT_EQ(fields(bytes, directory + 132, {4, 2, 2, 2, 2, 4, 4, 2}),
               (Fields{0x06054B50, 0, 0, 2, 2, 132, directory, 0}));
-    EXPECT_EQ(zip.size(), directory + 132 + 22);
+    EXPECT_EQ(bytes.size(), directory + 132 + 22);
     expect_tools_read(result->path, files);
-}
 
-TEST_F(ZipArchiveTest, ToolsReadLargeEmptyAndUtf8Entries) {
-    // Several read chunks, so the checksum must carry over from chunk to chunk.
+    // Several read chunks, so the checksum must carry over from chunk to chunk; an
+    // empty entry; a name in UTF-8.
     std::string large(2'621'440 + 7, '\0');
     for (std::size_t i = 0; i < large.size(); ++i) {
         large[i] = static_cast<char>(i % 251);
     }
-    const Files files = {
-        {"caf\xC3\xA9_page_0001.jpg", "\xFF\xD8 first"}, {"empty.jpg", ""}, {"large.jpg", large}};
-    const auto result = zip(inputs(files));
-    ASSERT_TRUE(result) << error_of(result).message;
-    const std::string zip = read_file(result->path);
-    EXPECT_EQ(result->bytes, zip.size());
-    // The empty entry's CRC-32 and sizes, in its local and in its central header.
-    EXPECT_EQ(fields(zip, zip.find("empty.jpg") - 16, {4, 4, 4}), (Fields{0, 0, 0}));
-    EXPECT_EQ(fields(zip, zip.rfind("empty.jpg") - 30, {4, 4, 4}), (Fields{0, 0, 0}));
-    expect_tools_read(result->path, files);
+    const Files more = {{"caf\xC3\xA9.jpg", "\xFF\xD8"}, {"empty.jpg", ""}, {"large.jpg", large}};
+    const auto second = zip(inputs(more), "more");
+    ASSERT_TRUE(second) << error_of(second).message;
+    expect_tools_read(second->path, more);
 }
 
 std::vector<ZipEntry> named(const std::vector<std::string>& names) {
@@ -313,123 +289,40 @@ std::vector<ZipEntry> named(const std::vector<std::string>& names) {
     return entries;
 }
 
-TEST(ValidateZipEntriesTest, RejectsEmptyBadAndDuplicateNames) {
+TEST(ValidateZipEntriesTest, RejectsEmptyBadDuplicateAndTooManyNames) {
     const auto invalid = [](const std::string& name) {
         return "\"" + name + "\" is not a valid name inside a ZIP archive.";
     };
     const std::string long_name = std::string(252, 'x') + ".jpg";
+    std::vector<std::string> many;
+    for (int i = 0; i <= 65'535; ++i) {
+        many.push_back("p" + std::to_string(i) + ".jpg");
+    }
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "There are no files to put in the ZIP archive."},
         // Names that differ in ASCII case only collide; the later one is named.
-        {{"A.jpg", "a.jpg"}, "The ZIP archive would contain \"a.jpg\" twice."},
         {{"x.jpg", "Report.JPG", "b.jpg", "report.jpg"},
          "The ZIP archive would contain \"report.jpg\" twice."},
-        {{"con.jpg"}, invalid("con.jpg")},
         {{" x.jpg"}, invalid(" x.jpg")},
         {{"a/b.jpg"}, invalid("a/b.jpg")},
         {{"\xFF.jpg"}, invalid("\xFF.jpg")},
         {{long_name}, invalid(long_name)},
-        {{""}, invalid("")},
         // The first problem in entry order wins.
         {{"ok.jpg", "lpt1.jpg", "OK.jpg"}, invalid("lpt1.jpg")},
+        {many, "A ZIP archive can hold at most 65,535 files."},
         {{long_name.substr(1), "\xC3\x89.jpg", "\xC3\xA9.jpg", "page"}, ""},  // accepted
+        {std::vector(many.begin(), many.end() - 1), ""},
     };
     for (const auto& [names, message] : cases) {
+        const auto kind =
+            names.size() > 65'535 ? ErrorKind::LimitExceeded : ErrorKind::InvalidSettings;
         EXPECT_EQ(validate_zip_entries(named(names)),
-                  message.empty() ? MaybeError() : make_error(ErrorKind::InvalidSettings, message))
+                  message.empty() ? MaybeError() : make_error(kind, message))
             << (names.empty() ? "(none)" : names.back());
     }
 }
 
-TEST(ValidateZipEntriesTest, HoldsAtMost65535Entries) {
-    std::vector<std::string> names;
-    for (int i = 0; i <= 65'535; ++i) {
-        names.push_back("p" + std::to_string(i) + ".jpg");
-    }
-    EXPECT_EQ(validate_zip_entries(named(names)),
-              make_error(ErrorKind::LimitExceeded, "A ZIP archive can hold at most 65,535 files."));
-    names.pop_back();
-    EXPECT_EQ(validate_zip_entries(named(names)), std::nullopt);
-}
-
-TEST_F(ZipArchiveTest, RefusesBeforeOpeningOrCreatingAnything) {
-    const auto entries = inputs({{"a.jpg", "a"}});
-    write_file(out() / "report.zip", "mine");
-    fs::create_symlink(out() / "nowhere", out() / "notes.zip");
-    write_file(out() / "folder.zip" / "x.txt", "x");
-    const auto refusal = [&](const std::vector<ZipEntry>& list, const fs::path& folder,
-                             const std::string& base) {
-        return error_of(create_zip_archive(list, folder, base, seams(), {}));
-    };
-    // The entries are checked first, then the folder.
-    EXPECT_EQ(
-        refusal({}, dir_ / "missing", "report"),
-        make_error(ErrorKind::InvalidSettings, "There are no files to put in the ZIP archive."));
-    EXPECT_EQ(refusal(entries, dir_ / "missing", "report"),
-              make_error(ErrorKind::OutputFolderUnavailable, "The output folder does not exist."));
-    EXPECT_EQ(refusal(entries, in() / "a.jpg", "report"),
-              make_error(ErrorKind::OutputFolderUnavailable, "The output path is not a folder."));
-    // Under Ask any entry takes the name, a dangling link too.
-    for (const std::string base : {"report", "notes", "folder"}) {
-        EXPECT_EQ(refusal(entries, out(), base),
-                  make_error(ErrorKind::OutputExists,
-                             "\"" + base + ".zip\" already exists in the output folder."));
-    }
-    EXPECT_EQ(names_in(out()), (Names{"folder.zip", "notes.zip", "report.zip"}));
-    EXPECT_EQ(read_file(out() / "report.zip"), "mine");
-    EXPECT_TRUE(g.opens.empty());
-}
-
-TEST_F(ZipArchiveTest, CleansTheBaseName) {
-    const auto entries = inputs({{"a.jpg", "a"}});
-    const std::pair<std::string, std::string> cases[] = {
-        {"...", "page.zip"}, {std::string(210, 'n'), std::string(200, 'n') + ".zip"}};
-    for (const auto& [base, file] : cases) {
-        const auto result = zip(entries, base, ExistingFilePolicy::Replace);
-        ASSERT_TRUE(result) << error_of(result).message;
-        EXPECT_EQ(result->path, out() / file);
-        expect_tools_read(result->path, {{"a.jpg", "a"}});
-    }
-}
-
-TEST_F(ZipArchiveTest, KeepBothAndReplaceApplyAtTheCommit) {
-    const auto entries = inputs({{"a.jpg", "alpha"}});
-    write_file(out() / "report.zip", "mine");
-    auto result = zip(entries, "report", ExistingFilePolicy::KeepBoth);
-    ASSERT_TRUE(result) << error_of(result).message;
-    EXPECT_EQ(result->path, out() / "report (2).zip");
-    EXPECT_EQ(read_file(out() / "report.zip"), "mine");
-    expect_tools_read(result->path, {{"a.jpg", "alpha"}});
-
-    result = zip(entries, "report", ExistingFilePolicy::Replace);
-    ASSERT_TRUE(result) << error_of(result).message;
-    EXPECT_EQ(result->path, out() / "report.zip");
-    expect_tools_read(result->path, {{"a.jpg", "alpha"}});
-    EXPECT_EQ(names_in(out()), (Names{"report (2).zip", "report.zip"}));
-}
-
-TEST_F(ZipArchiveTest, ScanAndCopyAcceptFilesUpTo4GiBMinusOne) {
-    skip_checksum_and_writes();
-    g.sizes = {{"max.jpg", kMaxZipBytes}, {"over.jpg", kMaxZipBytes + 1}};
-    std::vector<unsigned char> buffer(1'048'576);
-    const auto too_large = tl::unexpected(
-        make_error(ErrorKind::LimitExceeded,
-                   "A file is larger than 4 GiB, which ZIP archives here do not support."));
-    auto archive = create_output_file(out(), "copy", ".zip", g_output);
-    ASSERT_TRUE(archive);
-
-    std::uint32_t crc = 7;
-    EXPECT_EQ(scan_zip_input(in() / "max.jpg", buffer, crc, g_input), kMaxZipBytes);
-    EXPECT_EQ(crc, 0u);
-    EXPECT_EQ(scan_zip_input(in() / "over.jpg", buffer, crc, g_input), too_large);
-    EXPECT_EQ(copy_zip_input(in() / "max.jpg", buffer, crc, **archive, g_input), kMaxZipBytes);
-    EXPECT_EQ((*archive)->bytes_written, kMaxZipBytes);
-    EXPECT_EQ(copy_zip_input(in() / "over.jpg", buffer, crc, **archive, g_input), too_large);
-    // Stopped before the chunk that passed the limit was written.
-    EXPECT_EQ((*archive)->bytes_written, kMaxZipBytes + (kMaxZipBytes + 1 - 1'048'576));
-}
-
-TEST_F(ZipArchiveTest, ArchiveMustEndWithin4GiB) {
+TEST_F(ZipArchiveTest, ArchiveAndEveryFileMustEndWithin4GiB) {
     skip_checksum_and_writes();
     // A real 10-byte "a.jpg", then a fake "b.jpg": local headers of 30 + 5 bytes
     // before each, 46 + 5 of central directory for each and 22 of end record.
@@ -442,6 +335,9 @@ TEST_F(ZipArchiveTest, ArchiveMustEndWithin4GiB) {
     const auto end_beyond =
         make_error(ErrorKind::LimitExceeded, "The ZIP archive would be larger than 4 GiB.");
     const std::pair<std::uint64_t, ConvertError> cases[] = {
+        {kMaxZipBytes + 1,
+         make_error(ErrorKind::LimitExceeded,
+                    "A file is larger than 4 GiB, which ZIP archives here do not support.")},
         {kMaxZipBytes - 45 - 35 + 1, entry_beyond},
         {kMaxZipBytes - 45 - 35, end_beyond},
         {kLargest + 1, end_beyond},
@@ -464,88 +360,51 @@ TEST_F(ZipArchiveTest, CancellingWhileTheThirdOfFiveIsCopiedStopsAfterIt) {
     for (int i = 1; i <= 5; ++i) {
         files.emplace_back("p" + std::to_string(i) + ".jpg", "page " + std::to_string(i));
     }
-    const auto entries = inputs(files);
     const CancellationToken token;
     g.on_copy["p3.jpg"] = [=](const fs::path&) { token.cancel(); };
-    EXPECT_EQ(error_of(zip(entries, "report", ExistingFilePolicy::Ask, token)),
+    EXPECT_EQ(error_of(zip(inputs(files), "report", ExistingFilePolicy::Ask, token)),
               make_error(ErrorKind::Cancelled, "Creating the ZIP archive was cancelled."));
     // The third file was finished, scan and copy, and the fourth never touched.
     EXPECT_EQ(g.opens, (std::map<std::string, int>{{"p1.jpg", 2}, {"p2.jpg", 2}, {"p3.jpg", 2}}));
     EXPECT_EQ(g.reads_to_end, 6);
     EXPECT_TRUE(names_in(out()).empty());
-
-    // Cancelled during the last file, there is nothing left to stop.
-    const CancellationToken late;
-    g.on_copy = {{"p5.jpg", [=](const fs::path&) { late.cancel(); }}};
-    const auto result = zip(entries, "report", ExistingFilePolicy::Ask, late);
-    ASSERT_TRUE(result) << error_of(result).message;
-    expect_tools_read(result->path, files);
 }
 
-TEST_F(ZipArchiveTest, FileChangedBetweenScanAndCopyFails) {
-    // Grown, and the same size with other bytes.
-    for (const std::string changed : {"bravo!", "BRAVO"}) {
-        const auto entries = inputs({{"a.jpg", "alpha"}, {"b.jpg", "bravo"}, {"c.jpg", "c"}});
-        g.opens.clear();
-        g.on_copy["b.jpg"] = [&](const fs::path& path) { write_file(path, changed); };
-        EXPECT_EQ(error_of(zip(entries)),
-                  make_error(ErrorKind::WriteFailed,
-                             "\"b.jpg\" changed while the ZIP archive was being created."));
+TEST_F(ZipArchiveTest, InputsUnreadableOrChangedFailAndLeaveNothing) {
+    const auto not_opened =
+        make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be opened.");
+    const auto not_read =
+        make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be read.");
+    const auto changed = make_error(ErrorKind::WriteFailed,
+                                    "\"b.jpg\" changed while the ZIP archive was being created.");
+    ASSERT_EQ(::mkfifo((in() / "fifo.jpg").c_str(), 0600), 0);
+    // The second of three entries; opening or reading "b.jpg" fails at its scan (1)
+    // or copy (2), or it is rewritten before its copy.
+    const std::tuple<std::string, int, int, std::string, ConvertError> cases[] = {
+        {"missing.jpg", 0, 0, "", not_opened}, {"fifo.jpg", 0, 0, "", not_opened},
+        {"b.jpg", 1, 0, "", not_opened},       {"b.jpg", 0, 2, "", not_read},
+        {"b.jpg", 0, 0, "bravo!", changed},    {"b.jpg", 0, 0, "BRAVO", changed},
+    };
+    for (const auto& [source, fail_open, fail_read, rewrite, expected] : cases) {
+        auto entries = inputs({{"a.jpg", "alpha"}, {"b.jpg", "bravo"}, {"c.jpg", "c"}});
+        entries[1] = ZipEntry{in() / source, source};
+        g = Fakes{};
+        g.fail_open = {"b.jpg", fail_open};
+        g.fail_read = {"b.jpg", fail_read};
+        if (!rewrite.empty()) {
+            g.on_copy["b.jpg"] = [&](const fs::path& path) { write_file(path, rewrite); };
+        }
+        EXPECT_EQ(error_of(zip(entries)), expected) << source << " " << fail_open << fail_read;
         EXPECT_EQ(g.opens.count("c.jpg"), 0u);
         EXPECT_TRUE(names_in(out()).empty());
     }
 }
 
-TEST_F(ZipArchiveTest, UnreadableInputsFailAndLeaveNothing) {
-    const auto not_opened =
-        make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be opened.");
-    const auto not_read =
-        make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be read.");
-    ASSERT_EQ(::mkfifo((in() / "fifo.jpg").c_str(), 0600), 0);
-    fs::create_directory(in() / "folder.jpg");
-    // The second of two entries; opening or reading "b.jpg" fails at its scan (1) or copy (2).
-    const std::tuple<std::string, int, int, ConvertError> cases[] = {
-        {"missing.jpg", 0, 0, not_opened}, {"fifo.jpg", 0, 0, not_opened},
-        {"folder.jpg", 0, 0, not_opened},  {"b.jpg", 1, 0, not_opened},
-        {"b.jpg", 2, 0, not_opened},       {"b.jpg", 0, 1, not_read},
-        {"b.jpg", 0, 2, not_read},
-    };
-    for (const auto& [source, fail_open, fail_read, expected] : cases) {
-        auto entries = inputs({{"a.jpg", "alpha"}, {"b.jpg", "bravo"}});
-        entries[1] = ZipEntry{in() / source, source};
-        g = Fakes{};
-        g.fail_open = {"b.jpg", fail_open};
-        g.fail_read = {"b.jpg", fail_read};
-        EXPECT_EQ(error_of(zip(entries)), expected) << source << " " << fail_open << fail_read;
-        EXPECT_TRUE(names_in(out()).empty());
-    }
-}
-
-TEST_F(ZipArchiveTest, WriteFailuresAndExceptionsBecomeErrorsAndLeaveNothing) {
-    const auto entries = inputs({{"a.jpg", "alpha"}});
-    g_output.write = [](int, const void*, unsigned long) -> long {
-        errno = ENOSPC;
-        return -1;
-    };
-    EXPECT_EQ(error_of(zip(entries)), make_error(ErrorKind::DiskFull, "The output drive is full."));
-    // The archive is synced before it takes its name; a failed sync saves nothing.
-    g_output = detail::real_output_syscalls();
-    g_output.fsync = [](int) -> int {
-        errno = EIO;
-        return -1;
-    };
-    EXPECT_EQ(
-        error_of(zip(entries)),
-        make_error(ErrorKind::WriteFailed, "Could not write the output file (system error 5)."));
-    g_output = detail::real_output_syscalls();
-
+// Write failures are mapped by the output file's own code.
+TEST_F(ZipArchiveTest, AnExceptionBecomesAnErrorAndLeavesNothing) {
     g_input.open = [](const fs::path&) -> int { throw std::bad_alloc(); };
-    EXPECT_EQ(error_of(zip(entries)),
+    EXPECT_EQ(error_of(zip(inputs({{"a.jpg", "alpha"}}))),
               make_error(ErrorKind::OutOfMemory, "Not enough memory to create the ZIP archive."));
-    g_input.open = [](const fs::path&) -> int { throw std::logic_error(""); };
-    EXPECT_EQ(error_of(zip(entries)),
-              make_error(ErrorKind::InternalError,
-                         "An unexpected internal error occurred while creating the ZIP archive."));
     EXPECT_TRUE(names_in(out()).empty());
 }
 
@@ -565,11 +424,6 @@ TEST_F(ZipArchiveTest, JobPagesTakesWrittenPagesInResultOrder) {
     EXPECT_EQ(result->path, out() / "report.zip");
     expect_tools_read(result->path,
                       {{"report_page_0004.jpg", "four"}, {"report_page_0001.jpg", "one"}});
-
-    job.page_results.erase(job.page_results.begin(), job.page_results.begin() + 2);
-    EXPECT_EQ(
-        error_of(zip_job_pages(job, out(), "report", seams(), {})),
-        make_error(ErrorKind::InvalidSettings, "There are no files to put in the ZIP archive."));
 }
 
 }  // namespace
