@@ -1,15 +1,12 @@
 #include "engine/converter.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <set>
 #include <thread>
 
@@ -26,12 +23,12 @@ using S = ProgressStage;
 
 class ConvertTest : public ::testing::Test {
   protected:
-    ConvertRequest request(const std::string& pdf_bytes, const std::string& name = "doc.pdf") {
-        test::write_file(dir_ / name, pdf_bytes);
+    ConvertRequest request(const std::string& pdf_bytes) {
+        test::write_file(dir_ / "report.pdf", pdf_bytes);
         fs::remove_all(out_);
         fs::create_directories(out_);
         ConvertRequest result;
-        result.input = dir_ / name;
+        result.input = dir_ / "report.pdf";
         result.output_folder = out_;
         result.naming_template = "p{page_number}";
         result.limits.render_helpers = helpers_;
@@ -71,46 +68,35 @@ class AnyHelpersTest : public ConvertTest, public ::testing::WithParamInterface<
 INSTANTIATE_TEST_SUITE_P(Helpers, AnyHelpersTest, ::testing::Values(1, 2, 4));
 
 const char* const kCancelled = "Conversion was cancelled.";
-const char* const kTimedOut = "Rendering this page took longer than the allowed time.";
-
-// --- Request validation --------------------------------------------------------------
 
 TEST_F(ConvertTest, ValidationReportsTheFirstProblemAndTouchesNothing) {
+    using R = ConvertRequest&;
+    using K = ErrorKind;
     const char* const inconsistent = "The configured limits are inconsistent.";
-    const char* const dpi_range = "DPI must be between 10 and 600.";
     const char* const quality = "JPEG quality must be between 1 and 100.";
-    const char* const no_folder = "The output folder does not exist.";
     const struct {
         void (*change)(ConvertRequest&);
         ErrorKind kind;
         const char* message;
     } cases[] = {
-        {[](ConvertRequest& r) { r.limits.min_dpi = std::nan(""); }, ErrorKind::InvalidSettings,
-         inconsistent},
-        {[](ConvertRequest& r) { r.limits.max_dpi = 5; }, ErrorKind::InvalidSettings, inconsistent},
-        {[](ConvertRequest& r) { r.limits.max_page_pixels = 0; }, ErrorKind::InvalidSettings,
-         inconsistent},
-        {[](ConvertRequest& r) { r.image.dpi = 600.5; }, ErrorKind::InvalidSettings, dpi_range},
-        {[](ConvertRequest& r) { r.image.dpi = 9.99; }, ErrorKind::InvalidSettings, dpi_range},
-        {[](ConvertRequest& r) { r.limits.min_dpi = 10.5, r.image.dpi = 10; },
-         ErrorKind::InvalidSettings, "DPI must be between 10.500000 and 600."},
-        {[](ConvertRequest& r) { r.image.jpeg_quality = 0; }, ErrorKind::InvalidSettings, quality},
-        {[](ConvertRequest& r) { r.image.jpeg_quality = 101; }, ErrorKind::InvalidSettings,
-         quality},
+        {[](R r) { r.limits.min_dpi = std::nan(""); }, K::InvalidSettings, inconsistent},
+        {[](R r) { r.limits.max_dpi = 5; }, K::InvalidSettings, inconsistent},
+        {[](R r) { r.limits.min_dpi = 10.5, r.image.dpi = 10; }, K::InvalidSettings,
+         "DPI must be between 10.500000 and 600."},
+        {[](R r) { r.image.jpeg_quality = 0; }, K::InvalidSettings, quality},
+        {[](R r) { r.image.jpeg_quality = 101; }, K::InvalidSettings, quality},
         // The first problem wins: DPI, quality, template, password, then the folder.
-        {[](ConvertRequest& r) { r.image.dpi = 700, r.image.jpeg_quality = 0; },
-         ErrorKind::InvalidSettings, dpi_range},
-        {[](ConvertRequest& r) { r.naming_template = "page", r.output_folder = "/nonexistent"; },
-         ErrorKind::InvalidNamingTemplate, "The naming template must include {page_number}."},
-        {[](ConvertRequest& r) {
-             r.password = std::string("sec\0ret", 7), r.output_folder = "/nonexistent";
-         },
-         ErrorKind::InvalidSettings, "The password cannot contain a NUL character."},
-        {[](ConvertRequest& r) { r.output_folder = "/nonexistent"; },
-         ErrorKind::OutputFolderUnavailable, no_folder},
-        {[](ConvertRequest& r) { r.output_folder.clear(); }, ErrorKind::OutputFolderUnavailable,
+        {[](R r) { r.image.dpi = 600.5, r.image.jpeg_quality = 0; }, K::InvalidSettings,
+         "DPI must be between 10 and 600."},
+        {[](R r) { r.naming_template = "page", r.output_folder = "/nonexistent"; },
+         K::InvalidNamingTemplate, "The naming template must include {page_number}."},
+        {[](R r) { r.password = std::string("\0", 1), r.output_folder = "/nonexistent"; },
+         K::InvalidSettings, "The password cannot contain a NUL character."},
+        {[](R r) { r.output_folder = "/nonexistent"; }, K::OutputFolderUnavailable,
+         "The output folder does not exist."},
+        {[](R r) { r.output_folder.clear(); }, K::OutputFolderUnavailable,
          "No output folder was chosen."},
-        {[](ConvertRequest& r) { r.output_folder = r.input; }, ErrorKind::OutputFolderUnavailable,
+        {[](R r) { r.output_folder = r.input; }, K::OutputFolderUnavailable,
          "The output path is not a folder."},
     };
     for (const auto& item : cases) {
@@ -120,9 +106,9 @@ TEST_F(ConvertTest, ValidationReportsTheFirstProblemAndTouchesNothing) {
         EXPECT_EQ(validate_request(req), make_error(item.kind, item.message));
         const ConvertResult result = run(std::move(req));
         EXPECT_EQ(result.error, make_error(item.kind, item.message));
-        EXPECT_EQ(result.document.page_count, 0);
-        EXPECT_TRUE(result.page_results.empty());
-        EXPECT_TRUE(events_.empty());
+        EXPECT_EQ(
+            std::tuple(result.document.page_count, result.page_results.size(), events_.size()),
+            std::tuple(0, 0u, 0u));
         EXPECT_TRUE(test::names_in(out_).empty());
     }
     // The bounds themselves are allowed.
@@ -135,11 +121,9 @@ TEST_F(ConvertTest, ValidationReportsTheFirstProblemAndTouchesNothing) {
     EXPECT_EQ(validate_request(req), std::nullopt);
 }
 
-// --- Runs that finish -----------------------------------------------------------------------
-
 TEST_P(AnyHelpersTest, ThreeSelectedPagesGiveThreeFilesAndAProgressSequence) {
-    // At 150 DPI a Letter page is big enough for its encode to overlap the next render;
-    // at 72 DPI every page is encoded before the next one renders.
+    // At 150 DPI a Letter page is big enough for its encode to overlap the next
+    // render, unless no thread can be started for it.
     const std::vector<ProgressEvent> overlapped = {
         {S::Started, 0, 0, 3},     {S::Rendering, 1, 0, 3}, {S::Rendering, 2, 1, 3},
         {S::PageWritten, 1, 0, 3}, {S::Rendering, 4, 2, 3}, {S::PageWritten, 2, 1, 3},
@@ -148,179 +132,85 @@ TEST_P(AnyHelpersTest, ThreeSelectedPagesGiveThreeFilesAndAProgressSequence) {
                                                 {S::PageWritten, 1, 0, 3}, {S::Rendering, 2, 1, 3},
                                                 {S::PageWritten, 2, 1, 3}, {S::Rendering, 4, 2, 3},
                                                 {S::PageWritten, 4, 2, 3}};
-    for (const auto& [dpi, expected] : {std::pair{150.0, overlapped}, std::pair{72.0, in_turn}}) {
-        SCOPED_TRACE(dpi);
-        ConvertRequest req = request(test::simple_pdf(4), "report.pdf");
+    for (const bool may_start : {true, false}) {
+        SCOPED_TRACE(may_start);
+        hooks_.may_start_thread = [may_start] { return may_start; };
+        ConvertRequest req = request(test::simple_pdf(4));
         req.naming_template = kDefaultNamingTemplate;
-        req.image.dpi = dpi;
+        req.image.dpi = 150;
         req.pages = "4, 1-2";
         const ConvertResult result = run(std::move(req));
         EXPECT_FALSE(result.error.has_value()) << result.error->message;
-        EXPECT_EQ(events_, expected);
+        EXPECT_EQ(events_, may_start ? overlapped : in_turn);
         EXPECT_EQ(std::tuple(result.pages_selected, result.pages_written, result.pages_failed),
                   std::tuple(3u, 3u, 0u));
         ASSERT_EQ(result.page_results.size(), 3u);
-        for (std::uint32_t i = 0; i < 3; ++i) {
-            const PageResult& page = result.page_results[i];
-            EXPECT_EQ(page.page, i == 2 ? 4 : i + 1);
-            EXPECT_EQ(page.output_path,
-                      out_ / ("report_page_000" + std::to_string(page.page) + ".jpg"));
-            EXPECT_EQ(page.bytes, fs::file_size(page.output_path));
-            EXPECT_EQ(page.width_px, dpi == 72.0 ? 612 : 1275);
-            EXPECT_FALSE(page.error.has_value());
+        for (const PageResult& page : result.page_results) {
+            EXPECT_EQ(std::tuple(page.bytes, page.width_px),
+                      std::tuple(fs::file_size(page.output_path), 1275));
         }
         EXPECT_EQ(test::names_in(out_),
                   (Names{"report_page_0001.jpg", "report_page_0002.jpg", "report_page_0004.jpg"}));
     }
 }
 
-TEST_F(ConvertTest, LargePagesEncodeBesideTheNextRenderWhenAThreadCanStart) {
-    // DPI, whether a thread may start, and whether page 1 is encoded beside page 2.
-    for (const auto& [dpi, may_start, beside] :
-         {std::tuple{600.0, true, true}, {72.0, true, false}, {600.0, false, false}}) {
-        SCOPED_TRACE(testing::Message() << dpi << " " << may_start);
-        const auto driver = std::this_thread::get_id();
-        std::map<std::uint32_t, bool> on_other_thread;
-        hooks_.before_encode = [&](std::uint32_t page) {
-            on_other_thread[page] = std::this_thread::get_id() != driver;
-        };
-        hooks_.may_start_thread = [may_start] { return may_start; };
-        ConvertRequest req = request(test::simple_pdf(2, 595, 842));
-        req.image.dpi = dpi;
-        const ConvertResult result = run(std::move(req));
-        ASSERT_FALSE(result.error.has_value()) << result.error->message;
-        EXPECT_EQ(result.pages_written, 2u);
-        EXPECT_EQ(on_other_thread[1], beside);
-        EXPECT_FALSE(on_other_thread[2]) << "the last page never overlaps";
-    }
-}
-
-TEST_P(AnyHelpersTest, TwoFailedPagesOfFiveLetTheJobFinish) {
-    // Pages 2 and 4 start rendering with their time already up.
-    hooks_.page_deadline = [](std::uint32_t page, Deadline deadline) {
-        return page % 2 == 0 ? Clock::now() - std::chrono::seconds(1) : deadline;
-    };
-    const ConvertResult result = run(request(test::simple_pdf(5)));
-    EXPECT_FALSE(result.error.has_value()) << result.error->message;
-    EXPECT_EQ(std::tuple(result.pages_selected, result.pages_written, result.pages_failed),
-              std::tuple(5u, 3u, 2u));
-    ASSERT_EQ(result.page_results.size(), 5u);
-    for (std::uint32_t i = 0; i < 5; ++i) {
-        const PageResult& page = result.page_results[i];
-        EXPECT_EQ(page.page, i + 1);
-        EXPECT_EQ(page.error,
-                  i % 2 == 1 ? make_error(ErrorKind::TimedOut, kTimedOut, i + 1) : MaybeError());
-    }
-    EXPECT_EQ(test::names_in(out_), (Names{"p1.jpg", "p3.jpg", "p5.jpg"}));
-    EXPECT_EQ(events_[4], (ProgressEvent{S::PageFailed, 2, 1, 5}));
-}
-
-// --- Runs that stop --------------------------------------------------------------------------
-
-TEST_P(AnyHelpersTest, AskRefusesBeforeRenderingWhenANameIsTaken) {
-    ConvertRequest req = request(test::simple_pdf(3));
-    test::write_file(out_ / "p2.jpg", "old");
-    const ConvertResult refused = run(req);
-    EXPECT_EQ(refused.error, make_error(ErrorKind::OutputExists,
-                                        "\"p2.jpg\" already exists in the output folder. Choose "
-                                        "another folder, or allow overwriting or renaming."));
-    EXPECT_TRUE(events_.empty());
-    EXPECT_EQ(test::names_in(out_), Names{"p2.jpg"});
-
-    req.existing_files = ExistingFilePolicy::Replace;
-    const ConvertResult replaced = run(req);
-    EXPECT_FALSE(replaced.error.has_value());
-    EXPECT_EQ(replaced.pages_written, 3u);
-    EXPECT_NE(test::read_file(out_ / "p2.jpg"), "old");
-}
-
 TEST_P(AnyHelpersTest, CancelDropsThePagesRenderedAhead) {
-    const CancellationToken before;
-    before.cancel();
-    ConvertResult result = run(request(test::simple_pdf(3)), before);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_EQ(result.error, make_error(ErrorKind::Cancelled, kCancelled));
-    EXPECT_EQ(result.pages_selected, 3u);
-    EXPECT_EQ(events_, (std::vector<ProgressEvent>{{S::Started, 0, 0, 3}}));
-
-    // Cancelled once page 3 is written, while later pages are being rendered ahead.
-    const CancellationToken token;
-    on_event_ = [&](const ProgressEvent& event) {
-        if (event.stage == S::PageWritten && event.page == 3) {
-            token.cancel();
-        }
-    };
-    result = run(request(test::simple_pdf(8)), token);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_EQ(result.error, make_error(ErrorKind::Cancelled, kCancelled));
-    EXPECT_EQ(result.page_results.size(), 3u);
-    EXPECT_EQ(result.pages_written, 3u);
-    EXPECT_EQ(test::names_in(out_), (Names{"p1.jpg", "p2.jpg", "p3.jpg"}));
-    EXPECT_EQ(events_.back(), (ProgressEvent{S::PageWritten, 3, 2, 8}));
+    // Cancelled as the job starts, and once page 3 is written while later pages
+    // are being rendered ahead.
+    for (const std::uint32_t last : {0u, 3u}) {
+        const CancellationToken token;
+        on_event_ = [&](const ProgressEvent& event) {
+            if (event.stage != S::Rendering && event.page == last) {
+                token.cancel();
+            }
+        };
+        const ConvertResult result = run(request(test::simple_pdf(8)), token);
+        EXPECT_TRUE(result.cancelled);
+        EXPECT_EQ(result.error, make_error(ErrorKind::Cancelled, kCancelled));
+        EXPECT_EQ(std::tuple(result.page_results.size(), result.pages_written),
+                  std::tuple(last, last));
+        EXPECT_EQ(test::names_in(out_).size(), last);
+        EXPECT_EQ(events_.back(), (last == 0 ? ProgressEvent{S::Started, 0, 0, 8}
+                                             : ProgressEvent{S::PageWritten, 3, 2, 8}));
+    }
 }
-
-// Fails every write to page 2's file with "disk full".
-std::atomic<int> g_full_fd{-1};
 
 TEST_P(AnyHelpersTest, DiskFullOrTheOutputLimitStopsTheJobAndKeepsTheEarlierPages) {
-    g_full_fd = -1;
     detail::OutputSyscalls calls = detail::real_output_syscalls();
     calls.open = [](const char* path, int flags, unsigned mode) {
-        const int fd = ::open(path, flags, mode);
         if (std::strstr(path, "/.p2.") != nullptr) {
-            g_full_fd = fd;
-        }
-        return fd;
-    };
-    calls.close = [](int fd) {
-        // Descriptor numbers are reused by the files of other pages.
-        int expected = fd;
-        g_full_fd.compare_exchange_strong(expected, -1);
-        return ::close(fd);
-    };
-    calls.write = [](int fd, const void* data, unsigned long size) -> long {
-        if (fd == g_full_fd) {
             errno = ENOSPC;
             return -1;
         }
-        return ::write(fd, data, size);
+        return ::open(path, flags, mode);
     };
-    hooks_.output = &calls;
-    ConvertResult result = run(request(test::simple_pdf(4)));
-    const auto full = make_error(ErrorKind::DiskFull, "The output drive is full.", 2);
-    EXPECT_EQ(result.error, full);
-    EXPECT_FALSE(result.cancelled);
-    ASSERT_EQ(result.page_results.size(), 2u);
-    EXPECT_EQ(result.page_results[1].error, full);
-    EXPECT_EQ(std::tuple(result.pages_written, result.pages_failed), std::tuple(1u, 1u));
-    EXPECT_EQ(test::names_in(out_), Names{"p1.jpg"});
-
-    hooks_.output = nullptr;
-    ConvertRequest req = request(test::simple_pdf(3));
-    req.limits.max_job_output_bytes = 100;
-    result = run(std::move(req));
-    const auto over = make_error(ErrorKind::LimitExceeded,
-                                 "The output exceeds the total size allowed for one job.", 1);
-    EXPECT_EQ(result.error, over);
-    ASSERT_EQ(result.page_results.size(), 1u);
-    EXPECT_EQ(result.page_results[0].error, over);
-    EXPECT_TRUE(test::names_in(out_).empty());
+    // Disk full at page 2, or the total output over the limit at page 1.
+    for (const bool full : {true, false}) {
+        hooks_.output = full ? &calls : nullptr;
+        ConvertRequest req = request(test::simple_pdf(4));
+        req.limits.max_job_output_bytes = full ? req.limits.max_job_output_bytes : 100;
+        const ConvertResult result = run(std::move(req));
+        const auto error =
+            full ? make_error(ErrorKind::DiskFull, "The output drive is full.", 2)
+                 : make_error(ErrorKind::LimitExceeded,
+                              "The output exceeds the total size allowed for one job.", 1);
+        EXPECT_EQ(result.error, error);
+        EXPECT_FALSE(result.cancelled);
+        ASSERT_EQ(result.page_results.size(), error.page);
+        EXPECT_EQ(result.page_results.back().error, error);
+        EXPECT_EQ(std::tuple(result.pages_written, result.pages_failed),
+                  std::tuple(error.page - 1, 1u));
+        EXPECT_EQ(test::names_in(out_), full ? Names{"p1.jpg"} : Names{});
+    }
 }
 
 TEST_F(ConvertTest, PreflightFailuresStopTheJobBeforeAnyRendering) {
-    test::PdfWriter broken;
-    broken.add_page(test::page_of_size(612, 792));
-    test::PdfPage unreadable;
-    unreadable.raw_dictionary = "(no size)";
-    broken.add_page(unreadable);
     const std::string b200(200, 'b');
     const struct {
         std::string pdf;
         void (*change)(ConvertRequest&);
         ConvertError error;
     } cases[] = {
-        {broken.build(), [](ConvertRequest&) {},
-         make_error(ErrorKind::DamagedPdf, "Page 2: The page has an invalid size.", 2)},
         {test::simple_pdf(2, 612, 4000),
          [](ConvertRequest& r) { r.pages = "2", r.image.dpi = 600; },
          make_error(ErrorKind::LimitExceeded,
@@ -343,17 +233,24 @@ TEST_F(ConvertTest, PreflightFailuresStopTheJobBeforeAnyRendering) {
          make_error(ErrorKind::InvalidNamingTemplate,
                     "Pages 1 and 2 would both be saved as \"" + b200 +
                         ".jpg\". Change the naming template or use a shorter file name.")},
+        // Under "ask", a taken name is refused before anything is rendered.
+        {test::simple_pdf(3),
+         [](ConvertRequest& r) { test::write_file(r.output_folder / "p2.jpg", "old"); },
+         make_error(ErrorKind::OutputExists,
+                    "\"p2.jpg\" already exists in the output folder. Choose another folder, or "
+                    "allow overwriting or renaming.")},
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.error.message);
         ConvertRequest req = request(item.pdf);
         item.change(req);
+        const Names before = test::names_in(out_);
         const ConvertResult result = run(std::move(req));
         EXPECT_EQ(result.error, item.error);
         EXPECT_TRUE(result.page_results.empty());
         EXPECT_TRUE(events_.empty());
         EXPECT_GT(result.document.page_count, 0);
-        EXPECT_TRUE(test::names_in(out_).empty());
+        EXPECT_EQ(test::names_in(out_), before);
     }
     // At the job's pixel limit exactly, the job runs.
     ConvertRequest req = request(test::simple_pdf(3));

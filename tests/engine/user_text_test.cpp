@@ -38,11 +38,9 @@ TEST(NamingTemplate, RendersAndCleans) {
         {"{page_number:9999}{page_number:0}", r7, "00077"},
         {"x:{page_number}*", r7, "x_7_"},
         {"{original}.{page_number}", values("con", 7), "_con.7"},
-        {"{page_number}{original}", values("\xFF", 7), "7_"},
         // Too long: {original} gives way, cut alike for every page of the document
         // (room for page 12) and at a character boundary, so that the page number
         // stays; when a device name gains its "_", one more goes.
-        {"{original}{page_number}", values(std::string(250, 'a'), 7), std::string(198, 'a') + "7"},
         {kDefaultNamingTemplate, values("a" + repeat("\xC3\xA9", 100), 7),
          "a" + repeat("\xC3\xA9", 94) + "_page_0007"},
         {"{original}-{original}_{page_number}", values(std::string(150, 'b'), 7),
@@ -64,8 +62,7 @@ TEST(NamingTemplate, EveryEntryReportsTheFirstProblem) {
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"The naming template is empty.", {""}},
         // More than 512 bytes; characters count by their bytes.
-        {"The naming template is too long.",
-         {std::string(513, 'a'), "{page_number}" + repeat("\xC3\xA9", 250)}},
+        {"The naming template is too long.", {"{page_number}" + repeat("\xC3\xA9", 250)}},
         // Checked before anything is parsed, inside a token too.
         {"The naming template is not valid UTF-8.",
          {"{page_number}\xC3", "\xC3(x{page_number}", "\xC0\xAF{page_number}",
@@ -75,7 +72,6 @@ TEST(NamingTemplate, EveryEntryReportsTheFirstProblem) {
         {"The naming template must include {page_number}.", {"{{page_number}}", "{original}"}},
         {"Unmatched '}' in naming template; use '}}' for a literal brace.", {"{page_number}}"}},
         {"Unclosed '{' in naming template.", {"{page_number}{"}},
-        {"Unknown token {Page_Number}.", {"{Page_Number}"}},
         {"Unknown token {a{b}.", {"{a{b}{page_number}"}},
         {"{original} does not take a format.", {"{original:}{page_number:}"}},
         {"Padding in {page_number:0000000000} must be 1–9 digits, e.g. 0001.",
@@ -83,12 +79,10 @@ TEST(NamingTemplate, EveryEntryReportsTheFirstProblem) {
         {"Padding in {page_count:-1} must be digits, e.g. 0001.", {"{page_count:-1}{page_number}"}},
     };
     for (const auto& [message, templates] : cases) {
-        const auto error = make_error(ErrorKind::InvalidNamingTemplate, message);
         for (const std::string& naming_template : templates) {
-            const std::string shown = naming_template.substr(0, 40);
-            EXPECT_EQ(validate_naming_template(naming_template), error) << shown;
-            EXPECT_EQ(test::error_of(render_file_name(naming_template, values("r", 7))), error)
-                << shown;
+            const auto error = make_error(ErrorKind::InvalidNamingTemplate, message);
+            EXPECT_EQ(validate_naming_template(naming_template), error) << naming_template.size();
+            EXPECT_EQ(test::error_of(render_file_name(naming_template, values("r", 7))), error);
         }
     }
 }
@@ -106,15 +100,11 @@ TEST(SanitizeFileName, GivesAUsableName) {
         {"a*b:c?d\"e<f>g|h/i\\j", 200, "a_b_c_d_e_f_g_h_i_j"},
         {std::string("\x7F\x01x\0y", 5), 200, "__x_y"},
         {"\xE2\x82\xAC\xC0\xAF", 200, "\xE2\x82\xAC__"},
-        {"Con.page_0001", 200, "_Con.page_0001"},
-        {"AUX.x", 200, "_AUX.x"},
         {" ..lpt3 ", 200, "_lpt3"},
         {"COM\xC2\xB9", 200, "_COM\xC2\xB9"},
         {"COM10", 200, "COM10"},
-        {"console", 200, "console"},
         {a199 + "\xC3\xA9", 200, a199},
         {a199.substr(1) + "\xC3\xA9", 200, a199.substr(1) + "\xC3\xA9"},
-        {std::string(250, '\xFF'), 200, std::string(200, '_')},
         {"abcdefg  .  xyz", 3, "abcdefg"},
         {"COM1" + std::string(10, ' ') + "x", 8, "_COM1"},
     };
@@ -123,69 +113,51 @@ TEST(SanitizeFileName, GivesAUsableName) {
     }
 }
 
-// --- Page selection ---------------------------------------------------------------
-
-std::vector<std::int32_t> pages_from_to(std::int32_t first, std::int32_t last) {
-    std::vector<std::int32_t> pages(static_cast<std::size_t>(last - first + 1));
-    std::iota(pages.begin(), pages.end(), first);
-    return pages;
-}
-
 TEST(PageSelection, AcceptsAscendingUniquePages) {
     std::string open_ranges = "1-";
     while (open_ranges.size() + 4 <= 4096) {
         open_ranges += ", 1-";
     }
-    const struct {
-        std::string text;
-        std::int32_t page_count;
-        std::vector<std::int32_t> pages;
-    } cases[] = {
+    std::vector<std::int32_t> million(1'000'000);
+    std::iota(million.begin(), million.end(), 1);
+    const std::tuple<std::string, std::int32_t, std::vector<std::int32_t>> cases[] = {
         {" aLl\t", 3, {1, 2, 3}},
-        {"1-3, 5, 8-", 10, {1, 2, 3, 5, 8, 9, 10}},
-        {"1\t-\t3", 5, {1, 2, 3}},
+        {"1\t-\t3, 5, 8-", 10, {1, 2, 3, 5, 8, 9, 10}},
         {"007-0008", 9, {7, 8}},
-        {"1-", 1, {1}},
         {"1", 1, {1}},
         {"5-8, 1-6, 7, 10-, 4,4", 12, {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12}},
         {"999999998-", 999'999'999, {999'999'998, 999'999'999}},
         {"2" + std::string(4095, ' '), 2, {2}},  // 4,096 bytes is still allowed
         // Every item covers the whole document; the pages still come out once each,
         // without expanding every item.
-        {open_ranges, 1'000'000, pages_from_to(1, 1'000'000)},
+        {open_ranges, 1'000'000, million},
     };
-    for (const auto& c : cases) {
-        const auto result = parse_page_selection(c.text, c.page_count);
-        ASSERT_TRUE(result.has_value()) << c.text.substr(0, 40) << ": " << result.error().message;
-        EXPECT_EQ(*result, c.pages) << c.text.substr(0, 40);
-        EXPECT_EQ(check_page_selection_syntax(c.text), std::nullopt) << c.text.substr(0, 40);
+    for (const auto& [text, page_count, pages] : cases) {
+        EXPECT_EQ(parse_page_selection(text, page_count).value_or(std::vector<std::int32_t>{}),
+                  pages)
+            << text.substr(0, 40);
+        EXPECT_EQ(check_page_selection_syntax(text), std::nullopt) << text.substr(0, 40);
     }
 }
 
 TEST(PageSelection, RefusesWithTheFirstProblem) {
     const std::string none = "The document has no pages.";
-    const std::string long_text = "Page selection is too long.";
     const std::string empty_item = "Page selection contains an empty item.";
     const std::string start = "Page numbers start at 1.";
     // Text, page count, the message, and whether the text alone (without a
     // document) fails the same way.
     const std::tuple<std::string, std::int32_t, std::string, bool> cases[] = {
         {"all", 0, none, false},
-        {"1", -3, none, false},
-        {std::string(4097, ' '), 5, long_text, true},
-        {"1" + std::string(4096, ' '), 5, long_text, true},
+        {"1" + std::string(4096, ' '), 5, "Page selection is too long.", true},
         {" \t \t", 5, "Page selection is empty.", true},
         {"1, \t,2", 5, empty_item, true},
-        {",1", 5, empty_item, true},
         {"1, 2,", 5, empty_item, true},
         {"all, 3", 5, "\"all\" is not a page number.", true},
         {"1 3", 5, "\"1 3\" is not a page number.", true},
         {"0000000001", 5, "\"0000000001\" is not a page number.", true},
         {"+5", 5, "\"+5\" is not a page number.", true},
-        {"1;2", 5, "\"1;2\" is not a page number.", true},
         {"1,\xFF", 5, "\"\xFF\" is not a page number.", true},
         {"-5", 5, "\"-5\" is not a valid page range.", true},
-        {"1--3", 5, "\"1--3\" is not a valid page range.", true},
         {"1-2-3", 5, "\"1-2-3\" is not a valid page range.", true},
         {"1-1234567890", 5, "\"1-1234567890\" is not a valid page range.", true},
         {"0", 5, start, true},
@@ -202,9 +174,7 @@ TEST(PageSelection, RefusesWithTheFirstProblem) {
         const auto error = make_error(
             message == none ? ErrorKind::NoPages : ErrorKind::InvalidPageSelection, message);
         EXPECT_EQ(test::error_of(parse_page_selection(text, page_count)), error);
-        if (syntax) {
-            EXPECT_EQ(check_page_selection_syntax(text), error);
-        }
+        EXPECT_EQ(syntax ? check_page_selection_syntax(text) : error, error);
     }
     // Without a document, no page is too high, but ranges still run forwards.
     EXPECT_EQ(check_page_selection_syntax("2-999999999, 1-"), std::nullopt);
