@@ -35,7 +35,6 @@ TEST(NamingTemplate, RendersAndCleans) {
         {kDefaultNamingTemplate, values("report", 12345), "report_page_12345"},
         {"{{{page_number}}}", r7, "{7}"},
         {"{page_count:000}_{dpi:00000}_{page_number}", values("r", 3), "012_00150_3"},
-        {"{page_number:9999}{page_number:0}", r7, "00077"},
         {"x:{page_number}*", r7, "x_7_"},
         {"{original}.{page_number}", values("con", 7), "_con.7"},
         // Too long: {original} gives way, cut alike for every page of the document
@@ -72,7 +71,6 @@ TEST(NamingTemplate, EveryEntryReportsTheFirstProblem) {
         {"The naming template must include {page_number}.", {"{{page_number}}", "{original}"}},
         {"Unmatched '}' in naming template; use '}}' for a literal brace.", {"{page_number}}"}},
         {"Unclosed '{' in naming template.", {"{page_number}{"}},
-        {"Unknown token {a{b}.", {"{a{b}{page_number}"}},
         {"{original} does not take a format.", {"{original:}{page_number:}"}},
         {"Padding in {page_number:0000000000} must be 1–9 digits, e.g. 0001.",
          {"{page_number:0000000000}"}},
@@ -96,13 +94,10 @@ TEST(SanitizeFileName, GivesAUsableName) {
     // device name hidden behind spaces or dots.
     const std::tuple<std::string, std::size_t, std::string> cases[] = {
         {"  ..na. me.. ", 200, "na. me"},
-        {"...", 200, "page"},
         {"a*b:c?d\"e<f>g|h/i\\j", 200, "a_b_c_d_e_f_g_h_i_j"},
         {std::string("\x7F\x01x\0y", 5), 200, "__x_y"},
         {"\xE2\x82\xAC\xC0\xAF", 200, "\xE2\x82\xAC__"},
         {" ..lpt3 ", 200, "_lpt3"},
-        {"COM\xC2\xB9", 200, "_COM\xC2\xB9"},
-        {"COM10", 200, "COM10"},
         {a199 + "\xC3\xA9", 200, a199},
         {a199.substr(1) + "\xC3\xA9", 200, a199.substr(1) + "\xC3\xA9"},
         {"abcdefg  .  xyz", 3, "abcdefg"},
@@ -143,7 +138,6 @@ TEST(PageSelection, AcceptsAscendingUniquePages) {
 TEST(PageSelection, RefusesWithTheFirstProblem) {
     const std::string none = "The document has no pages.";
     const std::string empty_item = "Page selection contains an empty item.";
-    const std::string start = "Page numbers start at 1.";
     // Text, page count, the message, and whether the text alone (without a
     // document) fails the same way.
     const std::tuple<std::string, std::int32_t, std::string, bool> cases[] = {
@@ -153,15 +147,12 @@ TEST(PageSelection, RefusesWithTheFirstProblem) {
         {"1, \t,2", 5, empty_item, true},
         {"1, 2,", 5, empty_item, true},
         {"all, 3", 5, "\"all\" is not a page number.", true},
-        {"1 3", 5, "\"1 3\" is not a page number.", true},
         {"0000000001", 5, "\"0000000001\" is not a page number.", true},
-        {"+5", 5, "\"+5\" is not a page number.", true},
         {"1,\xFF", 5, "\"\xFF\" is not a page number.", true},
         {"-5", 5, "\"-5\" is not a valid page range.", true},
         {"1-2-3", 5, "\"1-2-3\" is not a valid page range.", true},
         {"1-1234567890", 5, "\"1-1234567890\" is not a valid page range.", true},
-        {"0", 5, start, true},
-        {"3-0", 5, start, true},
+        {"0", 5, "Page numbers start at 1.", true},
         {"0012 - 0010", 20, "Range \"0012 - 0010\" is reversed; use 10-12.", true},
         {"12-", 10, "Range \"12-\" is reversed; use 10-12.", false},
         {"8-12", 10, "Page 12 does not exist; the document has 10 pages.", false},
