@@ -1,13 +1,9 @@
 #include "engine/pdf_input.h"
 
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 #include "bl/inspection.h"
 #include "bl/secret.h"
@@ -20,7 +16,6 @@ namespace bl {
 namespace {
 
 namespace fs = std::filesystem;
-using test::PdfPage;
 using test::PdfWriter;
 using test::TempDir;
 
@@ -80,7 +75,7 @@ TEST(InputCheck, ReportsTheExactKindAndMessage) {
     // A header marker within the first 1,020 bytes counts.
     PdfWriter writer;
     writer.set_prefix(std::string(1019, 'x'));
-    writer.add_page(PdfPage{});
+    writer.add_page(test::PdfPage{});
     EXPECT_EQ(inspect(file("junk.pdf", writer.build())).value_or(DocumentInfo{}).page_count, 1);
 }
 
@@ -92,7 +87,7 @@ TEST(OpenPdf, ReportsVersionPagesAndEveryPageSizeAsDisplayed) {
     writer.add_page(test::page_of_size(595.5, 841.5));
     writer.add_page(test::page_of_size(400, 200, 90));
     // A page whose dictionary is not a dictionary has no readable size.
-    PdfPage broken;
+    test::PdfPage broken;
     broken.raw_dictionary = "(not a page)";
     writer.add_page(broken);
     const std::string pdf = writer.build();
@@ -164,18 +159,6 @@ TEST(OpenPdf, PasswordsCountOnlyUpToTheir127thByte) {
     EXPECT_EQ(
         test::error_of(inspect(dir / "locked.pdf", password + std::string(1, '\0'))),
         make_error(ErrorKind::InvalidSettings, "The password cannot contain a NUL character."));
-}
-
-TEST(DisableCoreDumps, TurnsThemOffForTheWholeProcess) {
-    // In a child, so that this test process keeps its own settings.
-    EXPECT_EXIT(
-        {
-            rlimit core{};
-            const bool off = disable_core_dumps() && ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0 &&
-                             ::getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_max == 0;
-            std::exit(off ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ NamingValues values(std::string original, std::int32_t page_number, std::int32_t
 
 std::string repeat(const std::string& piece, int count) {
     std::string text;
-    for (int i = 0; i < count; ++i) {
+    while (count-- > 0) {
         text += piece;
     }
     return text;
