@@ -20,48 +20,36 @@ namespace {
 
 using Rgb = std::array<int, 3>;
 
-struct Decoded {
-    int width = 0, height = 0, components = 0, first_quant = 0, density = 0;
-    std::string sampling = {};  // horizontal x vertical factor of each component: "2x2 1x1 1x1"
-    std::vector<std::uint8_t> samples = {};  // RGB, or one grey sample per pixel
-
-    Rgb at(int x, int y) const {
-        const auto* p = &samples[static_cast<std::size_t>((y * width + x) * components)];
-        return components == 1 ? Rgb{p[0], p[0], p[0]} : Rgb{p[0], p[1], p[2]};
-    }
-};
-
 // Decodes with the system libjpeg, whose default error handler ends the test
 // program on a broken file; warnings (a truncated file, say) fail the test.
-Decoded decode(const std::vector<std::uint8_t>& jpeg) {
+// Returns "width x height, each component's sampling factors, the luma table's
+// first entry, density unit: x, y" and the pixels as RGB, from greyscale too.
+std::pair<std::string, std::vector<std::uint8_t>> decode(const std::vector<std::uint8_t>& jpeg) {
     jpeg_decompress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&info, TRUE);
-    Decoded out{.width = static_cast<int>(info.image_width),
-                .height = static_cast<int>(info.image_height)};
+    std::string header = std::to_string(info.image_width) + "x" + std::to_string(info.image_height);
     for (int i = 0; i < info.num_components; ++i) {
-        out.sampling += (i == 0 ? "" : " ") + std::to_string(info.comp_info[i].h_samp_factor) +
-                        "x" + std::to_string(info.comp_info[i].v_samp_factor);
+        header += " " + std::to_string(info.comp_info[i].h_samp_factor) + "x" +
+                  std::to_string(info.comp_info[i].v_samp_factor);
     }
-    // The luma table's first entry, which the quality scales; dots per inch.
-    out.first_quant = info.quant_tbl_ptrs[0]->quantval[0];
-    out.density = info.density_unit == 1 && info.X_density == info.Y_density ? info.X_density : -1;
-    info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    header += " q" + std::to_string(info.quant_tbl_ptrs[0]->quantval[0]) + " " +
+              std::to_string(info.density_unit) + ": " + std::to_string(info.X_density) + ", " +
+              std::to_string(info.Y_density);
+    info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&info);
-    out.components = info.output_components;
-    out.samples.resize(static_cast<std::size_t>(out.width * out.height * out.components));
+    std::vector<std::uint8_t> rgb(info.output_width * info.output_height * 3);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &out.samples[info.output_scanline * static_cast<std::size_t>(out.width) *
-                                    static_cast<std::size_t>(out.components)];
+        JSAMPROW row = &rgb[info.output_scanline * info.output_width * 3];
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
     EXPECT_EQ(errors.num_warnings, 0);
     jpeg_destroy_decompress(&info);
-    return out;
+    return {header, rgb};
 }
 
 ImageOptions options(int quality, int chroma = 0, double dpi = 150.0) {
@@ -107,17 +95,18 @@ TEST(JpegEncoder, WritesQualitySubsamplingDensityAndColours) {
         ASSERT_TRUE(encoder) << encoder.error().message;
         const auto jpeg = encode_jpeg(**encoder, pixels.data(), 64, 64, kStride);
         ASSERT_TRUE(jpeg) << jpeg.error().message;
-        const Decoded decoded = decode(*jpeg);
-        EXPECT_EQ(std::tuple(decoded.width, decoded.height, decoded.sampling, decoded.density),
-                  std::tuple(64, 64, sampling, density));
-        // libjpeg's scaling of the example luma table, which begins with 16.
+        const auto [header, rgb] = decode(*jpeg);
+        // The quality scales libjpeg's example luma table, which begins with 16;
+        // the DPI is the density in dots (unit 1) per inch.
         const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
-        EXPECT_EQ(decoded.first_quant, (16 * scale + 50) / 100);
+        const std::string dots = std::to_string(density);
+        EXPECT_EQ(header, "64x64 " + sampling + " q" + std::to_string((16 * scale + 50) / 100) +
+                              " 1: " + dots + ", " + dots);
         // Greyscale keeps the luminance.
         for (const auto& [x, y, colour, grey] : probes) {
             const Rgb expected = sampling == "1x1" ? Rgb{grey, grey, grey} : colour;
-            for (int i = 0; i < 3; ++i) {
-                EXPECT_NEAR(decoded.at(x, y)[i], expected[i], 8) << x << "," << y;
+            for (std::size_t i = 0; i < 3; ++i) {
+                EXPECT_NEAR(rgb[(y * 64 + x) * 3 + i], expected[i], 8) << x << "," << y;
             }
         }
     }

@@ -19,10 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using enum ExistingFilePolicy;
-using test::error_of;
-using test::names_in;
-using test::read_file;
-using test::TempDir;
+using namespace test;
 using Names = std::set<std::string>;
 
 // The fake system calls around the real ones; plain globals, since the seam
@@ -32,6 +29,7 @@ struct Fakes {
     int error = 0;
     int refused = 0;  // renameat2 refuses its flag with this, as some file systems do
     std::vector<std::string> trace = {};  // the calls made, in order
+    std::string opened = {};              // the last path opened
 } g;
 
 // Whether the call fails now; sets errno when it does.
@@ -51,22 +49,19 @@ bool called(const char* call) {
 
 detail::OutputSyscalls g_calls{
     [](const char* path, int flags, unsigned mode) {
+        g.opened = path;
         return fails("open") ? -1 : ::open(path, flags, mode);
     },
     [](int fd, const void* data, unsigned long size) {
         return fails("write") ? -1 : ::write(fd, data, size);
     },
     // The descriptor is gone even when close reports an error.
-    [](int fd) {
-        const int result = ::close(fd);
-        return fails("close") ? -1 : result;
-    },
+    [](int fd) { return std::min(::close(fd), fails("close") ? -1 : 0); },
     [](int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-        if (fails("renameat2")) {
-            return -1;
-        }
         errno = g.refused;
-        return g.refused != 0 ? -1 : ::renameat2(from_dir, from, to_dir, to, flags);
+        return fails("renameat2") || g.refused != 0
+                   ? -1
+                   : ::renameat2(from_dir, from, to_dir, to, flags);
     },
     [](const char* from, const char* to) { return fails("rename") ? -1 : ::rename(from, to); },
     [](const char* from, const char* to) { return fails("link") ? -1 : ::link(from, to); },
@@ -85,99 +80,67 @@ Result<fs::path> write_page(const fs::path& folder, ExistingFilePolicy policy) {
 
 TEST(OutputFileTest, SavesUnderTheFirstFreeNameOrRefuses) {
     // Existing entries: "name/" is a folder, "@name" a dangling link, others are files.
-    const struct {
-        ExistingFilePolicy policy;
-        std::vector<std::string> existing;
-        std::string saved_as;  // empty when the commit must fail with `error`
-        ConvertError error;
-    } cases[] = {
-        {Ask,
-         {"p.jpg/"},
-         "",
-         make_error(ErrorKind::OutputExists, "\"p.jpg\" already exists in the output folder.")},
-        {Ask, {"p (2).jpg"}, "p.jpg", {}},
-        {KeepBoth, {"p.jpg", "p (2).jpg"}, "p (3).jpg", {}},
-        {KeepBoth, {"p (2).jpg"}, "p.jpg", {}},
+    // The policy, the entries there already, and the name saved under; "" when
+    // the name is taken and the policy is to ask.
+    const std::tuple<ExistingFilePolicy, std::vector<std::string>, std::string> cases[] = {
+        {Ask, {"p.jpg/"}, ""},
+        {Ask, {"p (2).jpg"}, "p.jpg"},
+        {KeepBoth, {"p.jpg", "p (2).jpg"}, "p (3).jpg"},
+        {KeepBoth, {"p (2).jpg"}, "p.jpg"},
         // A dangling link still takes the name, and nothing is written through it.
-        {KeepBoth, {"@p.jpg"}, "p (2).jpg", {}},
-        {Replace, {"p.jpg", "p (2).jpg"}, "p.jpg", {}},
-        {Replace,
-         {"p.jpg/"},
-         "",
-         make_error(ErrorKind::WriteFailed, "Could not save the output file (system error 21).")},
+        {KeepBoth, {"@p.jpg"}, "p (2).jpg"},
+        {Replace, {"p.jpg", "p (2).jpg"}, "p.jpg"},
     };
     // 0: the real exclusive rename; EINVAL and ENOSYS: a file system without
     // one, which needs the link fallback.
     for (const int refused : {0, EINVAL, ENOSYS}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(testing::Message()
-                         << "refused " << refused << ", policy " << static_cast<int>(c.policy)
-                         << ", " << testing::PrintToString(c.existing));
+        for (const auto& [policy, existing, saved_as] : cases) {
+            SCOPED_TRACE(testing::PrintToString(std::tuple(refused, int(policy), existing)));
             g = Fakes{"", 0, refused};
             const TempDir folder;
             Names expected;
-            for (const std::string& entry : c.existing) {
+            for (const std::string& entry : existing) {
                 const std::string name = entry.substr(entry[0] == '@' ? 1 : 0, entry.find('/'));
                 if (entry.back() == '/') {
                     fs::create_directory(folder / name);
                 } else if (entry[0] == '@') {
                     fs::create_symlink(folder / "target.jpg", folder / name);
                 } else {
-                    test::write_file(folder / name, "old " + name);
+                    write_file(folder / name, "old " + name);
                 }
                 expected.insert(name);
             }
-            const auto saved = write_page(folder.path(), c.policy);
-            if (c.saved_as.empty()) {
-                EXPECT_EQ(error_of(saved), c.error);
+            const auto saved = write_page(folder.path(), policy);
+            if (saved_as.empty()) {
+                EXPECT_EQ(error_of(saved),
+                          make_error(ErrorKind::OutputExists,
+                                     "\"p.jpg\" already exists in the output folder."));
             } else {
-                EXPECT_EQ(saved.value_or(""), folder / c.saved_as);
-                EXPECT_EQ(read_file(folder / c.saved_as), "new");
-                expected.insert(c.saved_as);
+                EXPECT_EQ(saved.value_or(""), folder / saved_as);
+                EXPECT_EQ(read_file(folder / saved_as), "new");
+                // Written to a hidden file beside it and synced, then renamed; the
+                // folder synced last, so that the new name survives a power loss.
+                EXPECT_EQ(fs::path(g.opened).parent_path(), folder.path());
+                EXPECT_TRUE(std::regex_match(fs::path(g.opened).filename().string(),
+                                             std::regex(R"(\.p\.[0-9a-f]{12}\.partial)")));
+                EXPECT_EQ(std::vector(g.trace.begin(), g.trace.begin() + 4),
+                          (std::vector<std::string>{"open", "write", "fsync", "close"}));
+                EXPECT_EQ(g.trace.back(), "fsync-folder");
+                expected.insert(saved_as);
             }
             // Nothing else appeared (no temporary file, nothing through a link)
             // and every other file kept its content.
             EXPECT_EQ(names_in(folder.path()), expected);
-            for (const std::string& entry : c.existing) {
-                if (entry.back() != '/' && entry[0] != '@' && entry != c.saved_as) {
+            for (const std::string& entry : existing) {
+                if (entry.back() != '/' && entry[0] != '@' && entry != saved_as) {
                     EXPECT_EQ(read_file(folder / entry), "old " + entry);
                 }
             }
             // Only Replace may overwrite; the others never fall back to a plain rename.
-            EXPECT_EQ(called("rename"), c.policy == Replace);
-            EXPECT_EQ(called("link"), c.policy != Replace && refused != 0);
+            EXPECT_EQ(called("rename"), policy == Replace);
+            EXPECT_EQ(called("link"), policy != Replace && refused != 0);
         }
     }
-}
-
-TEST(OutputFileTest, WritesAHiddenTemporaryFileAndSyncsItBeforeTheRename) {
-    const std::vector<std::string> prepared = {"open", "write", "fsync", "close"};
-    const std::tuple<ExistingFilePolicy, int, std::vector<std::string>> cases[] = {
-        {Ask, 0, {"renameat2", "fsync-folder"}},
-        {Replace, 0, {"rename", "fsync-folder"}},
-        {KeepBoth, EINVAL, {"renameat2", "link", "unlink", "fsync-folder"}},
-    };
-    for (const auto& [policy, refused, committed] : cases) {
-        g = Fakes{"", 0, refused};
-        const TempDir folder;
-        // The two stages apart, as the pipeline runs them: the data is written to
-        // a hidden file and synced once, before the commit.
-        auto file = prepare_page_file(folder.path(), "p", {'x'}, g_calls);
-        ASSERT_TRUE(file) << file.error().message;
-        EXPECT_EQ(g.trace, prepared);
-        EXPECT_TRUE(std::regex_match((*file)->temp_path.filename().string(),
-                                     std::regex(R"(\.p\.[0-9a-f]{12}\.partial)")));
-        EXPECT_EQ(names_in(folder.path()), Names{(*file)->temp_path.filename().string()});
-        EXPECT_EQ(commit_output_file(**file, policy).value_or(""), folder / "p.jpg");
-        std::vector<std::string> expected = prepared;
-        expected.insert(expected.end(), committed.begin(), committed.end());
-        EXPECT_EQ(g.trace, expected) << static_cast<int>(policy);
-        EXPECT_EQ(names_in(folder.path()), Names{"p.jpg"});
-    }
-    // A file system that cannot sync folders at all still saves.
-    g = Fakes{"fsync-folder", EINVAL};
-    const TempDir folder;
-    EXPECT_EQ(write_page(folder.path(), Ask).value_or(""), folder / "p.jpg");
 }
 
 TEST(OutputFileTest, MapsEachErrorOfEachCallAndLeavesNothingBehind) {
@@ -210,18 +173,19 @@ TEST(OutputFileTest, MapsEachErrorOfEachCallAndLeavesNothingBehind) {
             EXPECT_EQ(names_in(folder.path()), Names{}) << call << " " << error;
         }
     }
+    // A file system that cannot sync folders at all still saves.
+    g = Fakes{"fsync-folder", EINVAL};
+    const TempDir folder;
+    EXPECT_EQ(write_page(folder.path(), Ask).value_or(""), folder / "p.jpg");
 }
 
 TEST(OutputFileTest, FinishesShortAndInterruptedWrites) {
-    // Every other call is interrupted, the rest write at most three bytes.
     auto calls = g_calls;
+    // Every other call is interrupted, the rest write at most three bytes.
     calls.write = [](int fd, const void* data, unsigned long size) -> long {
         static bool interrupt = true;
-        if ((interrupt = !interrupt)) {
-            errno = EINTR;
-            return -1;
-        }
-        return ::write(fd, data, std::min(size, 3ul));
+        errno = EINTR;
+        return (interrupt = !interrupt) ? -1 : ::write(fd, data, std::min(size, 3ul));
     };
     const TempDir folder;
     const std::string content = "0123456789abcdefghij";

