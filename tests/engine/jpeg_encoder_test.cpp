@@ -4,9 +4,9 @@
 
 // libjpeg's header needs the standard C declarations first.
 #include <jpeglib.h>
-#include <cstddef>
 #include <cstdio>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <string>
@@ -18,7 +18,7 @@
 namespace bl {
 namespace {
 
-using Rgb = std::array<int, 3>;
+using Rgb = std::array<std::uint8_t, 3>;
 
 // Decodes with the system libjpeg, whose default error handler ends the test
 // program on a broken file; warnings (a truncated file, say) fail the test.
@@ -63,10 +63,10 @@ ImageOptions options(int quality, int chroma = 0, double dpi = 150.0) {
 TEST(JpegEncoder, WritesQualitySubsamplingDensityAndColours) {
     // Four flat 32 x 32 quadrants, red, green, blue and grey, each probed at its
     // centre; beside it the luminance Y = 0.299 R + 0.587 G + 0.114 B.
-    const std::tuple<int, int, Rgb, int> probes[] = {{16, 16, {255, 0, 0}, 76},
-                                                     {48, 16, {0, 255, 0}, 150},
-                                                     {16, 48, {0, 0, 255}, 29},
-                                                     {48, 48, {128, 128, 128}, 128}};
+    const std::tuple<int, int, Rgb, std::uint8_t> probes[] = {{16, 16, {255, 0, 0}, 76},
+                                                              {48, 16, {0, 255, 0}, 150},
+                                                              {16, 48, {0, 0, 255}, 29},
+                                                              {48, 48, {128, 128, 128}, 128}};
     // BGRx, as the renderer leaves it, in rows padded with 0xA0 bytes, a value no
     // quadrant has, so that reading the x bytes or the padding, or rows at the
     // wrong distance, would show.
@@ -75,10 +75,7 @@ TEST(JpegEncoder, WritesQualitySubsamplingDensityAndColours) {
     for (int y = 0; y < 64; ++y) {
         for (int x = 0; x < 64; ++x) {
             const Rgb& c = std::get<2>(probes[(y / 32) * 2 + x / 32]);
-            std::uint8_t* p = &pixels[static_cast<std::size_t>(y * kStride + x * 4)];
-            for (int i = 0; i < 3; ++i) {
-                p[i] = static_cast<std::uint8_t>(c[2 - i]);
-            }
+            std::copy(c.rbegin(), c.rend(), &pixels[static_cast<std::size_t>(y * kStride + x * 4)]);
         }
     }
     // Quality, chroma mode and DPI; the sampling factors and density that must result.

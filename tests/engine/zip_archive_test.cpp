@@ -11,7 +11,6 @@
 #include <map>
 #include <tuple>
 
-#include "engine/output_file.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/test_files.h"
 
@@ -72,12 +71,6 @@ long fake_read(int handle, void* buffer, std::size_t size) {
     return g_real.read(handle, buffer, size);
 }
 
-void fake_close(int handle) {
-    if (handle != kFakeHandle) {
-        g_real.close(handle);
-    }
-}
-
 detail::ZipInputHooks g_input;
 detail::OutputSyscalls g_output;
 
@@ -88,7 +81,8 @@ class ZipArchiveTest : public ::testing::Test {
     void SetUp() override {
         set_zone("UTC");
         g = Fakes{};
-        g_input = {&fake_open, &fake_read, &fake_close, g_real.crc32};
+        // Closing the fake handle, which no file has, does nothing.
+        g_input = {&fake_open, &fake_read, g_real.close, g_real.crc32};
         g_output = detail::real_output_syscalls();
         fs::create_directory(in());
         fs::create_directory(out());
@@ -144,7 +138,6 @@ TEST_F(ZipArchiveTest, ToolsReadNamesSizesChecksumsAndDates) {
                          {"large.jpg", large}};
     const auto result = zip(inputs(files));
     ASSERT_TRUE(result) << error_of(result).message;
-    EXPECT_EQ(result->path, out() / "report.zip");
     EXPECT_EQ(result->bytes, fs::file_size(result->path));
     EXPECT_EQ(names_in(out()), std::set<std::string>{"report.zip"});
 
@@ -228,15 +221,14 @@ TEST_F(ZipArchiveTest, ArchiveAndEveryFileMustEndWithin4GiB) {
 }
 
 TEST_F(ZipArchiveTest, UnreadableOrChangedInputsAndCancellingLeaveNothing) {
-    const auto not_opened =
-        make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be opened.");
     ASSERT_EQ(::mkfifo((in() / "fifo.jpg").c_str(), 0600), 0);
-    // The second of three entries is missing, not a file, fails to read or is
-    // rewritten (same size, other bytes) just before its copy; or the
-    // archive is cancelled while it is copied, which finishes it but no more.
+    // The second of three entries is not a file (and must not stall its reader), fails to read or
+    // is rewritten (same size, other bytes) just before its copy; or the archive is cancelled while
+    // it is copied, which finishes it but no more.
     const std::tuple<std::string, OnCopy, ConvertError> cases[] = {
-        {"missing.jpg", {}, not_opened},
-        {"fifo.jpg", {}, not_opened},
+        {"fifo.jpg",
+         {},
+         make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be opened.")},
         {"b.jpg", [](const fs::path&) { g.fail_reads = true; },
          make_error(ErrorKind::InputUnreadable, "A file to be zipped could not be read.")},
         {"b.jpg", [](const fs::path& path) { write_file(path, "BRAVO"); },
