@@ -1,6 +1,9 @@
 #include "engine/pdf_input.h"
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -159,6 +162,23 @@ TEST(OpenPdf, PasswordsCountOnlyUpToTheir127thByte) {
     EXPECT_EQ(
         test::error_of(inspect(dir / "locked.pdf", password + std::string(1, '\0'))),
         make_error(ErrorKind::InvalidSettings, "The password cannot contain a NUL character."));
+}
+
+TEST(Secrets, HoldingOneTurnsCoreDumpsOffForTheWholeProcess) {
+    // In a child, so that this test process keeps its own settings.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit core{};
+        ::_exit(disable_core_dumps() && ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0 &&
+                        ::getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur == 0 &&
+                        core.rlim_max == 0
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace
