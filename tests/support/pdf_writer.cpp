@@ -65,13 +65,9 @@ std::string PdfWriter::build() const {
         all.push_back("<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" +
                       page.content + "\nendstream");
         std::string annots;
-        for (std::string annotation : page.annotations) {
-            replace_all(annotation, "@PAGE@", ref(page_object));
+        for (const std::string& annotation : page.annotations) {
             all.push_back(annotation);
             annots += ref(static_cast<int>(all.size())) + " ";
-        }
-        for (int object : page.annotation_objects) {
-            annots += ref(object) + " ";
         }
         std::string dictionary;
         if (page.raw_dictionary) {
@@ -95,12 +91,7 @@ std::string PdfWriter::build() const {
     }
 
     const int count = count_override_ ? *count_override_ : static_cast<int>(pages_.size());
-    std::string catalog_body = "<< /Type /Catalog /Pages " + ref(tree);
-    if (!acroform_.empty()) {
-        catalog_body += " /AcroForm << " + acroform_ + " >>";
-    }
-    catalog_body += " >>";
-    all[static_cast<std::size_t>(catalog - 1)] = catalog_body;
+    all[static_cast<std::size_t>(catalog - 1)] = "<< /Type /Catalog /Pages " + ref(tree) + " >>";
     all[static_cast<std::size_t>(tree - 1)] =
         "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>";
     all[static_cast<std::size_t>(font - 1)] =
@@ -129,8 +120,8 @@ void PdfWriter::write(const std::filesystem::path& path) const {
     write_file(path, build());
 }
 
-std::string simple_pdf(int count, double width, double height, const std::string& version) {
-    PdfWriter writer(version);
+std::string simple_pdf(int count, double width, double height) {
+    PdfWriter writer;
     for (int i = 0; i < count; ++i) {
         PdfPage page;
         page.width = width;

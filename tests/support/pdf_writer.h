@@ -18,10 +18,7 @@ struct PdfPage {
     // Extra entries for the page's /Resources dictionary, e.g. "/XObject << /X1 5 0 R >>".
     std::string extra_resources;
     // Annotation dictionaries, written as objects of their own and listed in /Annots.
-    // "@PAGE@" inside one is replaced by a reference to the page.
     std::vector<std::string> annotations;
-    // Annotations already added with add_object (form fields that /AcroForm lists too).
-    std::vector<int> annotation_objects;
     // Written instead of the generated page dictionary when set (for broken pages).
     std::optional<std::string> raw_dictionary;
 };
@@ -39,9 +36,6 @@ class PdfWriter {
     int add_stream(const std::string& dictionary_entries, const std::string& data);
     // Adds a page; returns its 0-based index.
     int add_page(PdfPage page);
-    // Fields for the document's /AcroForm, e.g. "/Fields [7 0 R] /NeedAppearances false".
-    // Annotations of the pages may be the fields themselves.
-    void set_acroform(std::string entries) { acroform_ = std::move(entries); }
     // Overrides /Count of the page tree (for damaged documents).
     void set_page_count_override(int count) { count_override_ = count; }
     // Junk written before the "%PDF-" header.
@@ -58,14 +52,12 @@ class PdfWriter {
     std::string version_;
     std::vector<std::string> objects_;  // object n is objects_[n - 1]
     std::vector<PdfPage> pages_;
-    std::string acroform_;
     std::optional<int> count_override_;
     std::string prefix_;
 };
 
 // A document of `count` pages of the given size, each with a line of text.
-std::string simple_pdf(int count, double width = 612.0, double height = 792.0,
-                       const std::string& version = "1.7");
+std::string simple_pdf(int count, double width = 612.0, double height = 792.0);
 
 // Writes `bytes` to `path`, creating folders as needed.
 void write_file(const std::filesystem::path& path, const std::string& bytes);
