@@ -5,7 +5,6 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,25 +38,26 @@ inline std::string ascii_lower(std::string text) {
     return text;
 }
 
-// Well-formed UTF-8: each sequence decodes to a scalar value in its shortest form.
+// Well-formed UTF-8, by the table of well-formed byte sequences: the lead byte
+// gives the length and the range of the second byte (narrower after E0, ED, F0
+// and F4, which shuts out overlong forms, surrogates and what lies beyond
+// U+10FFFF); the other bytes are 80 to BF.
 inline bool is_well_formed_utf8(std::string_view text) {
-    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int ones = std::countl_one(lead);  // 0 in ASCII, else the sequence's length
-        const std::size_t length = ones == 0 ? 1 : static_cast<std::size_t>(ones);
-        if (ones == 1 || ones > 4 || text.size() - i < length) {
-            return false;
+        const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+        const unsigned lead = at(0);
+        // C2 to DF lead two bytes, E0 to EF three, F0 to F4 four.
+        const std::size_t length = lead < 0x80 ? 1
+                                   : lead < 0xC2 || lead > 0xF4
+                                       ? 0
+                                       : 2u + (lead >= 0xE0) + (lead >= 0xF0);
+        const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+        bool well_formed = length > 0 && text.size() - i >= length;
+        for (std::size_t k = 1; well_formed && k < length; ++k) {
+            well_formed = at(k) >= (k == 1 ? low : 0x80) && at(k) <= (k == 1 ? high : 0xBF);
         }
-        std::uint32_t value = lead & (0x7Fu >> ones);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            value = value << 6 | (next & 0x3Fu);
-        }
-        if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) {
+        if (!well_formed) {
             return false;
         }
         i += length;

@@ -1,13 +1,11 @@
-// Naming templates and file-name cleaning: whatever the bytes, a rendered name
-// is a usable file name within its limit, the same every time, and the pages of
-// one document get names of their own whenever the template leaves room for
-// its numbers.
+// Naming templates and file-name cleaning: whatever the bytes, a cleaned or
+// rendered name is a usable file name within its limit that cleaning leaves as
+// it is, a name that fits is only cleaned, and the pages of one document get
+// names of their own whenever the template leaves room for its numbers.
 //
 // Input: line 1 the template, line 2 the {original} value, line 3 the page
 // number, page count and DPI (lenient decimals); all of it also goes through
 // sanitize_file_name as it is.
-
-#include <limits>
 
 #include "engine/naming_template.h"
 #include "fuzz/fuzz_support.h"
@@ -26,11 +24,11 @@ constexpr char kForbidden[] =
 void check_clean_name(const std::string& name, std::size_t limit) {
     check(!name.empty() && name.size() <= std::max<std::size_t>(limit, 8) &&
               bl::fuzz::is_well_formed_utf8(name) && !bl::is_reserved_device_name(name) &&
-              name.find_first_of(kForbidden, 0, sizeof kForbidden) == std::string::npos,
-          "a clean name: not empty, within its limit, UTF-8, no device name, nothing forbidden");
-    check(name.find_first_of(" .") != 0 && name.find_last_of(" .") != name.size() - 1 &&
+              name.find_first_of(kForbidden, 0, sizeof kForbidden) == std::string::npos &&
+              name.find_first_of(" .") != 0 && name.find_last_of(" .") != name.size() - 1 &&
               bl::sanitize_file_name(name, limit) == name,
-          "no space or dot at either end; a clean name stays as it is");
+          "a clean name: not empty, within its limit, UTF-8, no device name, nothing "
+          "forbidden, no space or dot at either end, and cleaning leaves it as it is");
 }
 
 // The template's expansion with `values`, neither cleaned nor cut.
@@ -74,14 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_clean_name(*rendered, kNameBytes);
     // A name is shortened when the document's widest page number needs it, so
     // that all its pages are cut alike.
-    constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
     bl::NamingValues widest = values;
     widest.page_number = std::max(values.page_number, values.page_count);
-    const std::string uncut = bl::sanitize_file_name(expanded.substr(4), kNoLimit);
-    if (uncut.size() <= kNameBytes &&
-        bl::sanitize_file_name(expand(view, widest), kNoLimit).size() <= kNameBytes) {
-        check(*rendered == uncut, "a name that fits is only cleaned");
-    }
+    const std::string uncut = bl::sanitize_file_name(expanded.substr(4), SIZE_MAX);
+    check(uncut.size() > kNameBytes ||
+              bl::sanitize_file_name(expand(view, widest), SIZE_MAX).size() > kNameBytes ||
+              *rendered == uncut,
+          "a name that fits is only cleaned");
 
     // Two pages of one document. When the template without {original} leaves
     // room for the widest page number, their names differ.
@@ -91,9 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Neighbours, the last page, and one whose number is a digit longer.
         for (const std::int32_t other : {values.page_number + 1, values.page_count,
                                          std::min(values.page_number + 10, values.page_count)}) {
-            bl::NamingValues next = values;
-            next.page_number = other;
-            const auto other_name = bl::render_file_name(view, next);
+            const auto other_name =
+                bl::render_file_name(view, {values.original, other, values.page_count, values.dpi});
             check(other_name && *other_name != *rendered,
                   "pages of one document get names of their own");
         }

@@ -4,7 +4,7 @@
 
 #include "cli/json_text.h"
 
-#include <limits>
+#include <cmath>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -16,8 +16,7 @@ namespace {
 
 TEST(JsonText, EscapesRepairsAndRefuses) {
     const std::pair<std::string, std::string> strings[] = {
-        {"say \"hi\" C:\\dir", R"("say \"hi\" C:\\dir")"},
-        {"a\nb\tc\rd\be\ff", R"("a\nb\tc\rd\be\ff")"},
+        {"say \"hi\" C:\\dir\nb\tc\rd\be\ff", R"("say \"hi\" C:\\dir\nb\tc\rd\be\ff")"},
         {std::string("nul\0\x01\x1f\x7f", 7), "\"nul\\u0000\\u0001\\u001f\x7f\""},
         // Well-formed UTF-8 passes unchanged: 2, 3 and 4 bytes, up to U+10FFFF.
         {"caf\xc3\xa9 \xe2\x82\xac \xf4\x8f\xbf\xbf",
@@ -32,9 +31,7 @@ TEST(JsonText, EscapesRepairsAndRefuses) {
         EXPECT_EQ(json_string(text), json) << json;
     }
     EXPECT_EQ(json_number(595.2756), "595.2756");
-    for (const double odd :
-         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-          -std::numeric_limits<double>::infinity()}) {
+    for (const double odd : {NAN, INFINITY, -INFINITY}) {
         EXPECT_EQ(json_number(odd), "null");
     }
     for (const char* bad : {"", "#", "FFFFFFF", "12345G", "##FFFFFF", " FFFFFF", "0x1234"}) {
