@@ -190,8 +190,10 @@ TEST(HostileInput, EndsInTimeUnderTheCapAndNamesEveryFailure) {
     // clang-format off
     const Case cases[] = {
         {"truncated halfway", doc.substr(0, doc.size() / 2), damaged, 0},
+        {"truncated near the start", doc.substr(0, 40), damaged, 0},
         {"truncated in the trailer", doc.substr(0, doc.size() * 99 / 100), damaged, 0},
         {"damaged xref", edited("\\d{10} \\d{5} n", "7777777777 77777 n"), damaged, 0},
+        {"zeroed xref", edited("\\d{10} (\\d{5} [nf])", "0000000000 $1"), damaged, 0},
         {"missing xref", edited("xref\n[\\s\\S]*(?=trailer)", ""), damaged, 0},
         {"missing trailer", edited("trailer\n[\\s\\S]*(?=startxref)", ""), damaged, 0},
         {"/Length past the end", edited("/Length \\d+", "/Length 999999999"), damaged, 0},
@@ -242,6 +244,7 @@ TEST(HostileInput, EndsInTimeUnderTheCapAndNamesEveryFailure) {
          }), damaged, 1},
         // A page too large to render fails the file before any page is drawn.
         {"MediaBox of 1e30", sized(1e30), {K::LimitExceeded}, 0},
+        {"MediaBox of 0", sized(0), damaged, 0},
         {"MediaBox negative", sized(-612), damaged, 0},
     };
     // clang-format on
