@@ -3,10 +3,11 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "bl/inspection.h"
 #include "bl/secret.h"
@@ -166,19 +167,12 @@ TEST(OpenPdf, PasswordsCountOnlyUpToTheir127thByte) {
 
 TEST(Secrets, HoldingOneTurnsCoreDumpsOffForTheWholeProcess) {
     // In a child, so that this test process keeps its own settings.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const auto off = [] {
         rlimit core{};
-        ::_exit(disable_core_dumps() && ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0 &&
-                        ::getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur == 0 &&
-                        core.rlim_max == 0
-                    ? 0
-                    : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
+        return disable_core_dumps() && ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0 &&
+               ::getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur + core.rlim_max == 0;
+    };
+    EXPECT_EXIT(std::_Exit(off() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -152,15 +151,11 @@ std::string read_file(const std::filesystem::path& path) {
 }
 
 TempDir::TempDir() {
-    std::random_device device;
-    std::mt19937_64 generator(device());
-    const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        path_ = base / ("bl-test-" + std::to_string(generator() % 1'000'000'000'000ULL));
-        if (std::filesystem::create_directory(path_)) {
-            break;
-        }
+    std::string pattern = (std::filesystem::temp_directory_path() / "bl-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a folder in " + pattern);
     }
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
