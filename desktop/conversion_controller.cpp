@@ -399,13 +399,13 @@ void ConversionController::launch(quint64 id) {
     ConversionController* controller = this;
     jobTask_ = QtConcurrent::run(
         QThreadPool::globalInstance(), [controller, id, request = std::move(request),
-                                        token = cancelToken_, hooks = jobHooks_]() mutable {
+                                        token = cancelToken_, runner = jobRunner_]() mutable {
             const auto progress = [controller, id](const bl::ProgressEvent& event) {
                 QMetaObject::invokeMethod(
                     controller, [controller, id, event] { controller->handleProgress(id, event); },
                     Qt::QueuedConnection);
             };
-            bl::JobResult result = bl::run_job(std::move(request), progress, token, hooks);
+            bl::JobResult result = runner(std::move(request), progress, token);
             QMetaObject::invokeMethod(
                 controller,
                 [controller, id, result = std::move(result)] {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <unordered_map>
 
 #include "bl/convert_types.h"
@@ -62,9 +63,11 @@ class ConversionController : public QObject {
     bool start(const ConversionSettings& settings, QString* error = nullptr);
     // Stops the run after the current page, or at once while a prompt is open.
     void cancel();
-    // Test seam: the engine's hooks for every job from now on; they must outlive
-    // the controller's jobs.
-    void setJobHooks(const bl::detail::JobHooks* hooks) { jobHooks_ = hooks; }
+    // What runs a job on the worker thread: bl::run_job, unless a test steers
+    // the engine through one of its own. It must outlive the controller's jobs.
+    using JobRunner = std::function<bl::JobResult(bl::JobRequest, const bl::ProgressCallback&,
+                                                  const bl::CancellationToken&)>;
+    void setJobRunner(JobRunner runner) { jobRunner_ = std::move(runner); }
     // Answers to passwordRequired; ignored unless that prompt is open.
     void providePassword(quint64 id, const QString& password);
     void skipFile(quint64 id);
@@ -137,7 +140,7 @@ class ConversionController : public QObject {
     std::unordered_map<quint64, bl::Secret> passwords_;
     bl::CancellationToken cancelToken_;
     QFuture<void> jobTask_;
-    const bl::detail::JobHooks* jobHooks_ = nullptr;
+    JobRunner jobRunner_ = &bl::run_job;
 };
 
 // What a job's result comes to, worked out without touching the controller:

@@ -57,4 +57,12 @@ std::int32_t render_helpers_for(const ConvertLimits& limits, std::uint64_t page_
         std::clamp<std::uint64_t>(affordable, 1, static_cast<std::uint64_t>(wanted)));
 }
 
+MaybeError check_password(std::string_view password) {
+    if (password.find('\0') != std::string_view::npos) {
+        return make_error(ErrorKind::InvalidSettings,
+                          "The password cannot contain a NUL character.");
+    }
+    return std::nullopt;
+}
+
 }  // namespace bl

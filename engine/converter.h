@@ -5,7 +5,6 @@
 #include <functional>
 
 #include "bl/convert_types.h"
-#include "bl/job.h"
 #include "engine/output_file.h"
 
 namespace bl {
@@ -41,5 +40,9 @@ struct DriverHooks {
 // events arrive on the calling thread. Tests steer the job through `hooks`.
 ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
                       const CancellationToken& token, const detail::DriverHooks& hooks = {});
+
+// The time opening a document may take: the page limit, or two minutes
+// without one. A job's own limit applies too.
+Deadline open_deadline(const ConvertLimits& limits, Clock::time_point now);
 
 }  // namespace bl

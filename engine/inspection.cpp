@@ -2,41 +2,35 @@
 
 #include <new>
 
-#include "bl/secret.h"
-#include "engine/pdf_input.h"
+#include "engine/converter.h"
+#include "engine/errors.h"
+#include "engine/input_file.h"
 #include "engine/render_helper.h"
+#include "engine/render_pool.h"
 
 namespace bl {
 
-Result<DocumentInfo> inspect_pdf(const std::filesystem::path& path, std::string password,
+Result<DocumentInfo> inspect_pdf(const std::filesystem::path& path, Secret password,
                                  const ConvertLimits& limits) {
-    if (auto problem = check_password(password)) {
-        secure_clear(password);
+    if (auto problem = check_password(password.view())) {
         return tl::unexpected(std::move(*problem));
     }
     try {
         auto input = open_input_file(path, limits.max_input_bytes);
         if (!input) {
-            secure_clear(password);
             return tl::unexpected(std::move(input.error()));
         }
         auto control = ControlPage::create();
         if (!control) {
-            secure_clear(password);
             return tl::unexpected(std::move(control.error()));
         }
-        auto opened = open_in_helper(**input, **control, password, false, limits,
-                                     open_deadline(limits, Clock::now()), nullptr);
-        if (!opened) {
-            return tl::unexpected(std::move(opened.error()));
-        }
-        return std::move(opened->info);
+        const CancellationToken never;
+        RenderPool pool(**input, **control, ImageOptions{}, limits, never, false);
+        return pool.open(std::move(password), open_deadline(limits, Clock::now()), kNoDeadline);
     } catch (const std::bad_alloc&) {
-        secure_clear(password);
-        return fail(ErrorKind::OutOfMemory, "Not enough memory to open this PDF.");
+        return tl::unexpected(open_out_of_memory_error());
     } catch (...) {
-        secure_clear(password);
-        return fail(ErrorKind::InternalError, "An unexpected internal error occurred.");
+        return tl::unexpected(internal_error());
     }
 }
 

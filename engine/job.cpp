@@ -1,18 +1,48 @@
 #include "bl/job.h"
 
+#include <cmath>
 #include <new>
 
 #include "engine/converter.h"
 #include "engine/job_hooks.h"
-#include "engine/pdf_input.h"
+#include "engine/naming_template.h"
+#include "engine/output_file.h"
 #include "engine/zip_archive.h"
 
 namespace bl {
 
+MaybeError validate_request(const ConvertRequest& request) {
+    const ConvertLimits& limits = request.limits;
+    // Written so that NaN limits fail too.
+    if (!(limits.min_dpi > 0.0) || !(limits.max_dpi >= limits.min_dpi) || limits.max_side_px <= 0 ||
+        limits.max_page_pixels == 0) {
+        return make_error(ErrorKind::InvalidSettings, "The configured limits are inconsistent.");
+    }
+    const double dpi = request.image.dpi;
+    if (!std::isfinite(dpi) || dpi < limits.min_dpi || dpi > limits.max_dpi) {
+        return make_error(ErrorKind::InvalidSettings, "DPI must be between " +
+                                                          format_number(limits.min_dpi) + " and " +
+                                                          format_number(limits.max_dpi) + ".");
+    }
+    if (request.image.jpeg_quality < 1 || request.image.jpeg_quality > 100) {
+        return make_error(ErrorKind::InvalidSettings, "JPEG quality must be between 1 and 100.");
+    }
+    if (auto problem = validate_naming_template(request.naming_template)) {
+        return problem;
+    }
+    if (auto problem = check_password(request.password.view())) {
+        return problem;
+    }
+    return check_output_folder(request.output_folder);
+}
+
 JobResult run_job(JobRequest request, const ProgressCallback& progress,
-                  const CancellationToken& token, const detail::JobHooks* hooks) {
-    static const detail::JobHooks kNone;
-    const detail::JobHooks& seams = hooks != nullptr ? *hooks : kNone;
+                  const CancellationToken& token) {
+    return detail::run_job(std::move(request), progress, token, detail::JobHooks{});
+}
+
+JobResult detail::run_job(JobRequest request, const ProgressCallback& progress,
+                          const CancellationToken& token, const JobHooks& seams) {
     const std::filesystem::path folder = request.convert.output_folder;
     const std::string name = request.convert.input.stem().string();
     ExistingFilePolicy zip_policy = request.convert.existing_files;

@@ -2,6 +2,7 @@
 // the output files and the ZIP archive are written and read with.
 #pragma once
 
+#include "bl/job.h"
 #include "engine/converter.h"
 #include "engine/zip_archive.h"
 
@@ -11,5 +12,9 @@ struct JobHooks {
     DriverHooks driver;
     const ZipInputHooks* zip_input = nullptr;  // the real reads when null
 };
+
+// run_job with the seams given.
+JobResult run_job(JobRequest request, const ProgressCallback& progress,
+                  const CancellationToken& token, const JobHooks& hooks);
 
 }  // namespace bl::detail

@@ -1,9 +1,7 @@
 #include "engine/render_pool.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,24 +9,23 @@
 #include <chrono>
 #include <climits>
 
+#include "engine/document_facts.h"
+#include "engine/errors.h"
+
 namespace bl {
 
 namespace proto = protocol;
 
 namespace {
 
-// A render still running this long after its deadline, or after a cancel, is
-// ended by force.
+// Work still running this long after its deadline, or after a cancel, is ended
+// by force: pages pause at both, but opening a document cannot.
 constexpr auto kGrace = std::chrono::seconds(1);
 // How often the cancellation token is looked at while helpers work.
 constexpr auto kTokenPoll = std::chrono::milliseconds(20);
 
-ConvertError death_error(HelperEnd end, std::uint32_t page) {
-    if (end == HelperEnd::OutOfMemory) {
-        return make_error(ErrorKind::OutOfMemory, "Not enough memory to render this page.", page);
-    }
-    return make_error(ErrorKind::RenderFailed, "The page could not be rendered.", page);
-}
+template <class M>
+constexpr std::size_t kReply = proto::index_in<proto::ToEngine, M>;
 
 std::int64_t deadline_ns(Deadline deadline) {
     if (deadline == kNoDeadline) {
@@ -39,28 +36,110 @@ std::int64_t deadline_ns(Deadline deadline) {
     return std::max<std::int64_t>(ns, 1);
 }
 
+Deadline with_grace(Deadline deadline, Clock::time_point now) {
+    // A deadline already past when the work starts still gets the whole grace.
+    return deadline == kNoDeadline ? kNoDeadline : std::max(deadline, now) + kGrace;
+}
+
+int milliseconds_until(Deadline deadline) {
+    if (deadline == kNoDeadline) {
+        return -1;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left + 1, 0, INT_MAX));
+}
+
+std::string end_report(HelperEnd end, const std::string& said) {
+    if (!said.empty()) {
+        return said;
+    }
+    switch (end) {
+        case HelperEnd::OutOfMemory:
+            return "the render helper ran out of memory";
+        case HelperEnd::SandboxViolation:
+            return "the render helper broke its sandbox";
+        case HelperEnd::Crashed:
+            return "the render helper crashed";
+        case HelperEnd::Killed:
+            break;
+    }
+    return std::string();
+}
+
 }  // namespace
+
+// Every message a helper may send has its handler here: a new one fails to
+// compile until it is handled.
+struct ReplyHandler {
+    RenderPool& pool;
+    RenderPool::Slot& slot;
+
+    void operator()(const proto::Hello&) const {}
+    void operator()(proto::Opened& opened) const { pool.on_opened(slot, std::move(opened)); }
+    void operator()(const proto::Rendered& rendered) const { pool.on_rendered(slot, rendered); }
+    void operator()(const proto::SelfTestResult&) const {
+        pool.breach(slot, "the render helper answered a self-test nobody asked for");
+    }
+};
 
 RenderPool::RenderPool(const InputFile& input, const ControlPage& control,
                        const ImageOptions& image, const ConvertLimits& limits,
-                       const CancellationToken& token)
-    : input_(input), control_(control), image_(image), limits_(limits), token_(token), slots_(1) {
-    wake_fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-}
-
-RenderPool::Buffer::~Buffer() {
-    if (data != nullptr) {
-        ::munmap(const_cast<std::uint8_t*>(data), size);
-    }
-}
+                       const CancellationToken& token, bool forms)
+    : input_(input),
+      control_(control),
+      image_(image),
+      limits_(limits),
+      token_(token),
+      forms_(forms),
+      slots_(1),
+      wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 RenderPool::~RenderPool() {
     slots_.clear();  // ends the helpers before their buffers go
 }
 
-void RenderPool::adopt(std::unique_ptr<RenderHelper> first, Secret password) {
-    slots_.front().helper = std::move(first);
+Result<DocumentInfo> RenderPool::open(Secret password, Deadline deadline, Deadline job_deadline) {
+    cap_password(password);
+    had_password_ = !password.empty();
     password_ = std::move(password);
+    job_deadline_ = job_deadline;
+    Slot& slot = slots_.front();
+    slot.opening = true;
+    slot.kill_at = with_grace(deadline, Clock::now());
+    if (!start_helper(slot)) {
+        password_.clear();
+        return tl::unexpected(internal_error());
+    }
+    while (!opened_) {
+        wait(kNoDeadline);
+    }
+    slot.opening = false;
+    slot.kill_at = kNoDeadline;
+    // Only helpers started again for an encrypted document need the password.
+    if (!*opened_ || !opened_->value().encrypted) {
+        password_.clear();
+    }
+    return std::move(*opened_);
+}
+
+bool RenderPool::start_helper(Slot& slot) {
+    slot.mapped.assign(buffers_.size(), false);
+    slot.awaiting.clear();
+    auto spawned = RenderHelper::spawn(&input_, control_, limits_.max_helper_memory_bytes);
+    if (!spawned) {
+        return false;
+    }
+    slot.helper = std::move(*spawned);
+    // The limit itself is applied here; the helper only needs to know when to
+    // leave the page sizes out.
+    const proto::Open request{input_.size, std::max(limits_.max_pages, 0), forms_, password_};
+    slot.awaiting = {kReply<proto::Hello>, kReply<proto::Opened>};
+    if (!slot.helper->send(request)) {
+        slot.helper->kill();
+        fail(slot, Cause::Died, slot.helper->end(), "the render helper did not take the document");
+    }
+    return true;
 }
 
 bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes) {
@@ -68,21 +147,14 @@ bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pi
     slots_.resize(std::max<std::size_t>(helpers, 1));
     bytes = std::max<std::size_t>(bytes, 1);
     for (std::size_t i = 0; i < slots_.size() + 1; ++i) {
-        UniqueFd fd(::memfd_create("brightleaf-page", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-        if (!fd) {
+        Buffer buffer;
+        buffer.fd = sealed_memory_file("brightleaf-page", bytes);
+        // The engine only reads what the helpers draw.
+        buffer.map = buffer.fd ? MemoryMap(buffer.fd.get(), bytes, false) : MemoryMap();
+        if (!buffer.map) {
             return false;
         }
-        // Sealed, so that a helper cannot shrink the memory under our reading of it.
-        void* data = MAP_FAILED;
-        if (::ftruncate(fd.get(), static_cast<off_t>(bytes)) == 0 &&
-            ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0) {
-            // The engine only reads what the helpers draw.
-            data = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.get(), 0);
-        }
-        if (data == MAP_FAILED) {
-            return false;
-        }
-        buffers_.emplace_back(std::move(fd), static_cast<const std::uint8_t*>(data), bytes);
+        buffers_.push_back(std::move(buffer));
     }
     for (Slot& slot : slots_) {
         slot.mapped.assign(buffers_.size(), false);
@@ -98,21 +170,20 @@ bool RenderPool::can_dispatch() const {
                                       [](const Buffer& buffer) { return !buffer.busy; });
 }
 
-bool RenderPool::restart(Slot& slot) {
-    slot.helper.reset();
-    slot.mapped.assign(buffers_.size(), false);
-    std::string password(password_.view());
-    auto opened = open_in_helper(input_, control_, password, image_.render_form_fields, limits_,
-                                 open_deadline(limits_, Clock::now()), &token_);
-    if (!opened) {
-        return false;
+int RenderPool::take_buffer() {
+    const std::lock_guard lock(buffers_mutex_);
+    for (std::size_t i = 0; i < buffers_.size(); ++i) {
+        if (!buffers_[i].busy) {
+            buffers_[i].busy = true;
+            return static_cast<int>(i);
+        }
     }
-    slot.helper = std::move(opened->helper);
-    return true;
+    return -1;
 }
 
 void RenderPool::dispatch(std::uint32_t index, std::uint32_t page, PixelSize size,
                           Deadline deadline) {
+    // A running helper first; a new one only when none is free.
     auto free_slot = std::find_if(slots_.begin(), slots_.end(),
                                   [](const Slot& slot) { return !slot.job && slot.helper; });
     if (free_slot == slots_.end()) {
@@ -120,71 +191,54 @@ void RenderPool::dispatch(std::uint32_t index, std::uint32_t page, PixelSize siz
             std::find_if(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.job; });
     }
     Slot& slot = *free_slot;
-    int buffer = -1;
-    {
-        const std::lock_guard lock(buffers_mutex_);
-        for (std::size_t i = 0; i < buffers_.size(); ++i) {
-            if (!buffers_[i].busy) {
-                buffers_[i].busy = true;
-                buffer = static_cast<int>(i);
-                break;
-            }
-        }
+    const int buffer = take_buffer();
+    const auto now = Clock::now();
+    slot.job = InFlight{index, page, buffer, size.width * pixel_bytes_, now};
+    slot.kill_at = with_grace(deadline, now);
+    slot.cancel_kill = cancel_seen_;
+    if (cancel_seen_) {
+        slot.kill_at = std::min(slot.kill_at, now + kGrace);
     }
-    InFlight job;
-    job.index = index;
-    job.page = page;
-    job.buffer = buffer;
-    job.stride = size.width * pixel_bytes_;
-    slot.job = job;
-
-    if (!slot.helper && !restart(slot)) {
-        if (token_.is_cancelled()) {
-            finish(slot,
-                   RenderOutcome{
-                       make_error(ErrorKind::Cancelled, "Conversion was cancelled.", page), false});
-        } else {
-            finish(slot, RenderOutcome{death_error(HelperEnd::Crashed, page), true});
-        }
+    if (!slot.helper && !start_helper(slot)) {
+        finish(slot, RenderOutcome{index, render_failed_error(page), true,
+                                   "no render helper could be started"});
         return;
     }
-    RenderHelper& helper = *slot.helper;
+    if (!slot.job) {
+        return;  // the new helper failed at once
+    }
+    const auto at = static_cast<std::size_t>(buffer);
     bool sent = true;
-    if (!slot.mapped[buffer]) {
-        sent =
-            helper.send(proto::MapBuffer{static_cast<std::uint32_t>(buffer), buffers_[buffer].size},
-                        buffers_[buffer].fd.get());
-        slot.mapped[buffer] = sent;
+    if (!slot.mapped[at]) {
+        sent = slot.helper->send(
+            proto::MapBuffer{static_cast<std::uint32_t>(buffer), buffers_[at].map.size()},
+            buffers_[at].fd.get());
+        slot.mapped[at] = sent;
     }
     proto::Render request;
     request.page = page;
     request.width = size.width;
     request.height = size.height;
-    request.stride = job.stride;
+    request.stride = slot.job->stride;
     request.slot = static_cast<std::uint32_t>(buffer);
     request.flags =
         static_cast<std::uint8_t>((image_.render_annotations ? proto::kAnnotations : 0) |
                                   (pixel_bytes_ == 3 ? proto::kThreeBytes : 0));
     request.background = image_.background;
     request.deadline_ns = deadline_ns(deadline);
-    slot.job->started = Clock::now();
-    if (deadline != kNoDeadline) {
-        // A deadline already past when the page starts still gets the whole grace.
-        slot.job->kill_at = std::max(deadline, slot.job->started) + kGrace;
-    }
-    if (cancel_seen_) {
-        slot.job->kill_at = std::min(slot.job->kill_at, slot.job->started + kGrace);
-        slot.job->cancel_kill = true;
-    }
-    if (!sent || !helper.send(request)) {
-        helper.kill();
-        finish_with_end(slot);
+    slot.awaiting.push_back(kReply<proto::Rendered>);
+    if (!sent || !slot.helper->send(request)) {
+        slot.helper->kill();
+        fail(slot, Cause::Died, slot.helper->end(), "the render helper did not take the page");
     }
 }
 
 void RenderPool::finish(Slot& slot, RenderOutcome outcome) {
     const InFlight job = *slot.job;
     slot.job.reset();
+    slot.kill_at = kNoDeadline;
+    slot.cancel_kill = false;
+    outcome.index = job.index;
     outcome.render_ms = elapsed_ms(job.started, Clock::now());
     outcome.stride = job.stride;
     if (outcome.error) {
@@ -192,46 +246,92 @@ void RenderPool::finish(Slot& slot, RenderOutcome outcome) {
     } else {
         outcome.buffer = job.buffer;
     }
-    outcomes_[job.index] = std::move(outcome);
+    outcomes_.push_back(std::move(outcome));
 }
 
-void RenderPool::finish_with_end(Slot& slot) {
-    const HelperEnd end = slot.helper->end();
+void RenderPool::fail(Slot& slot, Cause cause, HelperEnd end, std::string report) {
     slot.helper.reset();
-    finish(slot, RenderOutcome{death_error(end, slot.job->page), end != HelperEnd::Killed});
+    slot.awaiting.clear();
+    if (cause == Cause::Died) {
+        report = end_report(end, report);
+    }
+    if (!report.empty()) {
+        last_report_ = report;
+    }
+    const bool died = cause == Cause::Breach || (cause == Cause::Died && end != HelperEnd::Killed);
+    if (slot.job) {
+        const std::uint32_t page = slot.job->page;
+        ConvertError error = render_failed_error(page);
+        if (cause == Cause::Cancel) {
+            error = cancelled_error(page);
+        } else if (cause == Cause::TimeUp) {
+            error = proto::render_error(proto::RenderStatus::TimedOut, page);
+        } else if (cause == Cause::Died && end == HelperEnd::OutOfMemory) {
+            error = render_out_of_memory_error(page);
+        }
+        finish(slot, RenderOutcome{slot.job->index, std::move(error), died, std::move(report)});
+    } else if (slot.opening && !opened_) {
+        ConvertError error = damaged_error();
+        if (cause == Cause::Cancel) {
+            error = cancelled_error();
+        } else if (cause == Cause::TimeUp && Clock::now() >= job_deadline_) {
+            error = job_timeout_error();  // only an open the job's limit cut off
+        } else if (cause == Cause::Died && end == HelperEnd::OutOfMemory) {
+            error = open_out_of_memory_error();
+        }
+        opened_ = tl::unexpected(std::move(error));
+    }
+}
+
+void RenderPool::breach(Slot& slot, std::string report) {
+    slot.helper->kill();
+    slot.helper->end();
+    fail(slot, Cause::Breach, HelperEnd::Killed, std::move(report));
+}
+
+void RenderPool::on_opened(Slot& slot, proto::Opened opened) {
+    if (slot.opening && !opened_) {
+        opened_ = document_info(std::move(opened), input_.size, had_password_, limits_);
+        return;
+    }
+    // A helper started again must find the document as the first one did.
+    if (opened.load != proto::LoadStatus::Loaded) {
+        breach(slot, "the document did not open again in a new render helper");
+    }
+}
+
+void RenderPool::on_rendered(Slot& slot, const proto::Rendered& rendered) {
+    if (!slot.job || rendered.page != slot.job->page) {
+        breach(slot, "the render helper answered for a page it was not asked for");
+        return;
+    }
+    RenderOutcome outcome;
+    if (rendered.status != proto::RenderStatus::Done) {
+        outcome.error = proto::render_error(rendered.status, rendered.page);
+    }
+    finish(slot, std::move(outcome));
 }
 
 void RenderPool::serve(Slot& slot) {
-    for (;;) {
-        std::optional<proto::Message> message;
+    while (slot.helper) {
+        std::optional<proto::ToEngine> message;
         const RenderHelper::Read read = slot.helper->read(message);
         if (read == RenderHelper::Read::Pending) {
             return;
         }
-        const auto* reply =
-            read == RenderHelper::Read::Message ? std::get_if<proto::Rendered>(&*message) : nullptr;
-        if (reply == nullptr || !slot.job || reply->page != slot.job->page) {
-            // Dead, or saying what it was not asked.
-            if (read == RenderHelper::Read::Message) {
-                slot.helper->kill();
-                slot.helper->end();
-                slot.helper.reset();
-                if (slot.job) {
-                    finish(slot,
-                           RenderOutcome{death_error(HelperEnd::Crashed, slot.job->page), true});
-                }
-            } else if (slot.job) {
-                finish_with_end(slot);
-            } else {
-                slot.helper.reset();
-            }
+        if (read == RenderHelper::Read::Broken) {
+            const HelperEnd end = slot.helper->end();
+            const bool busy = slot.job || (slot.opening && !opened_);
+            fail(slot, Cause::Died, end, busy ? slot.helper->report() : std::string());
+            continue;
+        }
+        if (slot.awaiting.empty() || message->index() != slot.awaiting.front()) {
+            breach(slot, std::string("the render helper sent ") + proto::name_of(*message) +
+                             " where nothing of the kind was due");
             return;
         }
-        RenderOutcome outcome;
-        if (reply->status != proto::RenderStatus::Done) {
-            outcome.error = proto::render_error(reply->status, reply->page);
-        }
-        finish(slot, std::move(outcome));
+        slot.awaiting.pop_front();
+        std::visit(ReplyHandler{*this, slot}, *message);
     }
 }
 
@@ -242,82 +342,63 @@ void RenderPool::enforce_limits() {
         cancel_seen_ = true;
         control_.cancel();
         for (Slot& slot : slots_) {
-            if (slot.job && slot.job->kill_at > now + kGrace) {
-                slot.job->kill_at = now + kGrace;
-                slot.job->cancel_kill = true;
+            if (slot.kill_at > now + kGrace) {
+                slot.kill_at = now + kGrace;
+                slot.cancel_kill = true;
             }
         }
     }
     for (Slot& slot : slots_) {
-        if (!slot.job || now < slot.job->kill_at) {
+        const bool busy = slot.job || (slot.opening && !opened_);
+        if (!busy || !slot.helper || now < slot.kill_at) {
             continue;
         }
-        const std::uint32_t page = slot.job->page;
         slot.helper->kill();
         slot.helper->end();
-        slot.helper.reset();
-        finish(slot, RenderOutcome{
-                         slot.job->cancel_kill
-                             ? make_error(ErrorKind::Cancelled, "Conversion was cancelled.", page)
-                             : proto::render_error(proto::RenderStatus::TimedOut, page),
-                         false});
+        fail(slot, slot.cancel_kill ? Cause::Cancel : Cause::TimeUp, HelperEnd::Killed, {});
     }
 }
 
-void RenderPool::wait_until(const std::function<bool()>& done,
-                            const std::function<void()>& progress) {
-    std::vector<pollfd> waiting;
+bool RenderPool::poll_once(Deadline until) {
+    std::vector<pollfd> waiting{pollfd{wake_fd_.get(), POLLIN, 0}};
     std::vector<Slot*> owners;
-    while (!done()) {
-        waiting.clear();
-        owners.clear();
-        waiting.push_back(pollfd{wake_fd_.get(), POLLIN, 0});
-        Deadline next = kNoDeadline;
-        for (Slot& slot : slots_) {
-            if (slot.job && slot.helper) {
-                waiting.push_back(pollfd{slot.helper->socket(), POLLIN, 0});
-                owners.push_back(&slot);
-                next = std::min(next, slot.job->kill_at);
-            }
-        }
-        if (!cancel_seen_) {
-            next = std::min(next, Clock::now() + kTokenPoll);
-        }
-        int timeout = -1;
-        if (next != kNoDeadline) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-            timeout = static_cast<int>(std::clamp<long long>(left + 1, 0, INT_MAX));
-        }
-        const int ready = ::poll(waiting.data(), waiting.size(), timeout);
-        if (ready < 0 && errno != EINTR) {
-            // Cannot happen with valid descriptors; avoid spinning if it does.
-            ::usleep(1000);
-        }
-        if (waiting[0].revents != 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t drained = ::read(wake_fd_.get(), &count, sizeof count);
-        }
-        for (std::size_t i = 1; i < waiting.size(); ++i) {
-            if (waiting[i].revents != 0) {
-                serve(*owners[i - 1]);
-            }
-        }
-        enforce_limits();
-        if (progress) {
-            progress();
+    Deadline next = until;
+    for (Slot& slot : slots_) {
+        if (slot.helper) {
+            waiting.push_back(pollfd{slot.helper->socket(), POLLIN, 0});
+            owners.push_back(&slot);
+            next = std::min(next, slot.kill_at);
         }
     }
+    if (!cancel_seen_) {
+        next = std::min(next, Clock::now() + kTokenPoll);
+    }
+    const int ready = ::poll(waiting.data(), waiting.size(), milliseconds_until(next));
+    if (ready < 0 && errno != EINTR) {
+        // Cannot happen with valid descriptors; avoid spinning if it does.
+        ::usleep(1000);
+    }
+    bool woken = false;
+    if (waiting[0].revents != 0) {
+        std::uint64_t count = 0;
+        woken = ::read(wake_fd_.get(), &count, sizeof count) > 0;
+    }
+    for (std::size_t i = 1; i < waiting.size(); ++i) {
+        if (waiting[i].revents != 0) {
+            serve(*owners[i - 1]);
+        }
+    }
+    enforce_limits();
+    return woken;
 }
 
-std::optional<RenderOutcome> RenderPool::take(std::uint32_t index) {
-    const auto found = outcomes_.find(index);
-    if (found == outcomes_.end()) {
-        return std::nullopt;
+std::vector<RenderOutcome> RenderPool::wait(Deadline until) {
+    bool woken = false;
+    while (!woken && outcomes_.empty() && !(slots_.front().opening && opened_) &&
+           Clock::now() < until) {
+        woken = poll_once(until);
     }
-    RenderOutcome outcome = std::move(found->second);
-    outcomes_.erase(found);
-    return outcome;
+    return std::exchange(outcomes_, {});
 }
 
 void RenderPool::release(int buffer) {
@@ -331,7 +412,7 @@ void RenderPool::release(int buffer) {
     notify();
 }
 
-void RenderPool::notify() {
+void RenderPool::notify() const {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wake_fd_.get(), &one, sizeof one);
 }

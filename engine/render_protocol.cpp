@@ -1,323 +1,231 @@
 #include "engine/render_protocol.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <type_traits>
+
+#include "engine/errors.h"
 
 namespace bl::protocol {
 
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "the wire form is little-endian");
+static_assert(sizeof(PageSize) == 2 * sizeof(double) && sizeof(Rgb) == 3);
 
-class Writer {
-  public:
-    template <class T>
-    void put(T value) {
-        static_assert(std::is_trivially_copyable_v<T>);
-        append(&value, sizeof value);
-    }
-    void put_bytes(const std::string& text) { append(text.data(), text.size()); }
-    std::vector<std::uint8_t>& bytes() { return out_; }
-
-  private:
-    // resize and memcpy rather than insert, which GCC 12 at -O3 warns about
-    // without cause.
-    void append(const void* data, std::size_t size) {
-        if (size == 0) {
-            return;
-        }
-        const std::size_t at = out_.size();
-        out_.resize(at + size);
-        std::memcpy(out_.data() + at, data, size);
-    }
-
-    std::vector<std::uint8_t> out_;
-};
+using detail::kPlain;
 
 // Reads fields in order; any read past the end makes the whole payload invalid.
+// A count is checked against the bytes left before anything is allocated.
 class Reader {
   public:
     explicit Reader(std::span<const std::uint8_t> data) : data_(data) {}
 
-    template <class T>
-    T get() {
-        static_assert(std::is_trivially_copyable_v<T>);
-        T value{};
-        if (data_.size() - position_ < sizeof value) {
-            ok_ = false;
-            return value;
-        }
-        std::memcpy(&value, data_.data() + position_, sizeof value);
-        position_ += sizeof value;
-        return value;
+    template <class... T>
+    void operator()(T&... values) {
+        (get(values), ...);
     }
-    bool get_bool() {
-        const auto byte = get<std::uint8_t>();
-        ok_ = ok_ && byte <= 1;
-        return byte == 1;
-    }
-    std::size_t remaining() const { return data_.size() - position_; }
-    std::string get_text(std::size_t size) {
-        if (remaining() < size) {
-            ok_ = false;
-            return {};
-        }
-        std::string text(reinterpret_cast<const char*>(data_.data() + position_), size);
-        position_ += size;
-        return text;
-    }
-    void require(bool condition) { ok_ = ok_ && condition; }
     // True when every field was present and valid and nothing is left over.
     bool complete() const { return ok_ && position_ == data_.size(); }
 
   private:
+    template <class T>
+    void get(T& value) {
+        static_assert(kPlain<T>);
+        take(&value, sizeof value);
+    }
+    void get(bool& value) {
+        std::uint8_t byte = 0;
+        get(byte);
+        ok_ = ok_ && byte <= 1;
+        value = byte == 1;
+    }
+    void get(std::string& text) {
+        std::uint32_t size = 0;
+        get(size);
+        if (!ok_ || size > remaining()) {
+            ok_ = false;
+            return;
+        }
+        text.assign(reinterpret_cast<const char*>(data_.data() + position_), size);
+        position_ += size;
+    }
+    void get(Secret& text) {
+        std::string plain;
+        get(plain);
+        text = Secret(std::move(plain));
+    }
+    void get(std::vector<PageSize>& sizes) {
+        std::uint32_t count = 0;
+        get(count);
+        // In 64 bits: a count of 2^31 or more must not wrap round to the bytes left.
+        if (!ok_ || std::size_t{count} > remaining() / sizeof(PageSize)) {
+            ok_ = false;
+            return;
+        }
+        sizes.resize(count);
+        take(sizes.data(), std::size_t{count} * sizeof(PageSize));
+    }
+    std::size_t remaining() const { return data_.size() - position_; }
+    void take(void* out, std::size_t size) {
+        if (!ok_ || remaining() < size) {
+            ok_ = false;
+            return;
+        }
+        if (size > 0) {
+            std::memcpy(out, data_.data() + position_, size);
+        }
+        position_ += size;
+    }
+
     std::span<const std::uint8_t> data_;
     std::size_t position_ = 0;
     bool ok_ = true;
 };
 
-MessageType type_of(const Message& message) {
-    return std::visit(
-        [](const auto& m) {
-            using T = std::decay_t<decltype(m)>;
-            if constexpr (std::is_same_v<T, Hello>) {
-                return MessageType::Hello;
-            } else if constexpr (std::is_same_v<T, Open>) {
-                return MessageType::Open;
-            } else if constexpr (std::is_same_v<T, Opened>) {
-                return MessageType::Opened;
-            } else if constexpr (std::is_same_v<T, MapBuffer>) {
-                return MessageType::MapBuffer;
-            } else if constexpr (std::is_same_v<T, Render>) {
-                return MessageType::Render;
-            } else if constexpr (std::is_same_v<T, Rendered>) {
-                return MessageType::Rendered;
-            } else if constexpr (std::is_same_v<T, SelfTest>) {
-                return MessageType::SelfTest;
-            } else {
-                return MessageType::SelfTestResult;
-            }
-        },
-        message);
+template <class M, class Variant>
+std::optional<Variant> decode_as(std::span<const std::uint8_t> payload) {
+    M message;
+    Reader r(payload);
+    M::fields(message, r);
+    if (!r.complete() || !message.valid()) {
+        return std::nullopt;
+    }
+    return Variant(std::move(message));
 }
 
-void write_payload(Writer& w, const Hello& m) {
-    w.put(m.version);
-    w.put(m.sandbox);
-    w.put(m.landlock_abi);
+// The decoder of each of a variant's messages, found by code.
+template <class Variant>
+struct Decoders;
+template <class... Ms>
+struct Decoders<std::variant<Ms...>> {
+    using Variant = std::variant<Ms...>;
+    using Decode = std::optional<Variant> (*)(std::span<const std::uint8_t>);
+    static std::optional<Variant> decode(std::uint16_t code,
+                                         std::span<const std::uint8_t> payload) {
+        static constexpr std::array<std::uint16_t, sizeof...(Ms)> codes = {code_of<Ms>...};
+        static constexpr std::array<Decode, sizeof...(Ms)> decoders = {&decode_as<Ms, Variant>...};
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            if (codes[i] == code) {
+                return decoders[i](payload);
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+template <class... Rows>
+constexpr bool is_known_code(std::uint16_t code, std::tuple<Rows...>*) {
+    return ((Rows::code == code) || ...);
 }
-void write_payload(Writer& w, const Open& m) {
-    w.put(m.file_size);
-    w.put(m.max_pages);
-    w.put(static_cast<std::uint8_t>(m.forms ? 1 : 0));
-    w.put(static_cast<std::uint32_t>(m.password.size()));
-    w.put_bytes(m.password);
-}
-void write_payload(Writer& w, const Opened& m) {
-    w.put(static_cast<std::uint32_t>(m.load));
-    w.put(m.page_count);
-    w.put(m.pdf_version);
-    w.put(m.security_revision);
-    w.put(static_cast<std::uint32_t>(m.page_sizes.size()));
-    for (const PageSize& size : m.page_sizes) {
-        w.put(size.width);
-        w.put(size.height);
+
+template <class R>
+constexpr bool replies_soundly() {
+    if constexpr (std::is_same_v<typename R::Reply, NoReply>) {
+        return true;
+    } else {
+        return R::from == Side::Engine && sender_of<typename R::Reply> == Side::Helper;
     }
 }
-void write_payload(Writer& w, const MapBuffer& m) {
-    w.put(m.slot);
-    w.put(m.size);
-}
-void write_payload(Writer& w, const Render& m) {
-    w.put(m.page);
-    w.put(m.width);
-    w.put(m.height);
-    w.put(m.stride);
-    w.put(m.slot);
-    w.put(m.flags);
-    w.put(m.background.red);
-    w.put(m.background.green);
-    w.put(m.background.blue);
-    w.put(m.deadline_ns);
-}
-void write_payload(Writer& w, const Rendered& m) {
-    w.put(m.page);
-    w.put(static_cast<std::uint32_t>(m.status));
-}
-void write_payload(Writer&, const SelfTest&) {}
-void write_payload(Writer& w, const SelfTestResult& m) {
-    w.put(m.bits);
-}
 
-constexpr std::uint32_t kKnownSandboxFlags =
-    kNoNewPrivileges | kNotDumpable | kLandlock | kSeccomp | kMemoryLimit;
-constexpr std::uint8_t kKnownRenderFlags = kAnnotations | kThreeBytes;
-constexpr std::uint32_t kKnownSelfTestBits =
-    kWriteOpenRefused | kSocketRefused | kExecRefused | kReadOutsideFontsRefused | kFontsReadable;
-
-std::optional<Message> read_hello(Reader& r) {
-    Hello m;
-    m.version = r.get<std::uint32_t>();
-    m.sandbox = r.get<std::uint32_t>();
-    m.landlock_abi = r.get<std::int32_t>();
-    r.require(m.version == kVersion && (m.sandbox & ~kKnownSandboxFlags) == 0 &&
-              m.landlock_abi >= 0 && m.landlock_abi < 1000);
-    r.require(((m.sandbox & kLandlock) != 0) == (m.landlock_abi > 0));
-    return m;
-}
-
-std::optional<Message> read_open(Reader& r) {
-    Open m;
-    m.file_size = r.get<std::uint64_t>();
-    m.max_pages = r.get<std::int32_t>();
-    m.forms = r.get_bool();
-    const auto length = r.get<std::uint32_t>();
-    r.require(length <= kMaxPassword && m.max_pages >= 0);
-    m.password = r.get_text(length);
-    return m;
-}
-
-std::optional<Message> read_opened(Reader& r) {
-    Opened m;
-    const auto load = r.get<std::uint32_t>();
-    m.load = static_cast<LoadStatus>(load);
-    m.page_count = r.get<std::int32_t>();
-    m.pdf_version = r.get<std::int32_t>();
-    m.security_revision = r.get<std::int32_t>();
-    const auto count = r.get<std::uint32_t>();
-    // Either every page's size or none; never more than the payload can hold.
-    r.require(load <= kLastLoadStatus && m.page_count >= 0 && m.security_revision >= -1 &&
-              m.pdf_version >= 0);
-    r.require(count == 0 || count == static_cast<std::uint32_t>(m.page_count));
-    r.require(count <= r.remaining() / (2 * sizeof(double)));
-    r.require(m.load == LoadStatus::Loaded || (m.page_count == 0 && count == 0));
-    // In 64 bits: a count of 2^31 or more must not wrap round to the bytes left.
-    if (!r.complete() && r.remaining() == std::size_t{count} * 2 * sizeof(double)) {
-        m.page_sizes.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const auto width = r.get<double>();
-            const auto height = r.get<double>();
-            // A helper sends 0 for a size it could not read; NaN would make a size
-            // that equals nothing, not even itself.
-            r.require(!std::isnan(width) && !std::isnan(height));
-            m.page_sizes.push_back(PageSize{width, height});
+// Every request's reply is a message the helper sends, and codes are unique.
+template <class... Rows>
+constexpr bool table_is_sound(std::tuple<Rows...>*) {
+    constexpr std::array<std::uint16_t, sizeof...(Rows)> codes = {Rows::code...};
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        for (std::size_t j = i + 1; j < codes.size(); ++j) {
+            if (codes[i] == codes[j] || codes[i] == 0) {
+                return false;
+            }
         }
     }
-    return m;
+    return (replies_soundly<Rows>() && ...);
 }
-
-std::optional<Message> read_map_buffer(Reader& r) {
-    MapBuffer m;
-    m.slot = r.get<std::uint32_t>();
-    m.size = r.get<std::uint64_t>();
-    r.require(m.slot < kMaxBufferSlots && m.size > 0);
-    return m;
-}
-
-std::optional<Message> read_render(Reader& r) {
-    Render m;
-    m.page = r.get<std::uint32_t>();
-    m.width = r.get<std::int32_t>();
-    m.height = r.get<std::int32_t>();
-    m.stride = r.get<std::int32_t>();
-    m.slot = r.get<std::uint32_t>();
-    m.flags = r.get<std::uint8_t>();
-    m.background.red = r.get<std::uint8_t>();
-    m.background.green = r.get<std::uint8_t>();
-    m.background.blue = r.get<std::uint8_t>();
-    m.deadline_ns = r.get<std::int64_t>();
-    const std::int64_t pixel_bytes = (m.flags & kThreeBytes) != 0 ? 3 : 4;
-    r.require(m.page >= 1 && m.page <= INT32_MAX && m.width >= 1 && m.height >= 1 &&
-              m.slot < kMaxBufferSlots && (m.flags & ~kKnownRenderFlags) == 0 &&
-              m.deadline_ns >= 0);
-    // The stride holds a row and fits in 32 bits; the buffer's size is checked
-    // against its mapping by the receiver.
-    r.require(m.width <= INT32_MAX / 4 && m.stride >= pixel_bytes * m.width);
-    return m;
-}
-
-std::optional<Message> read_rendered(Reader& r) {
-    Rendered m;
-    m.page = r.get<std::uint32_t>();
-    const auto status = r.get<std::uint32_t>();
-    r.require(status <= kLastRenderStatus && m.page >= 1);
-    m.status = static_cast<RenderStatus>(status);
-    return m;
-}
-
-std::optional<Message> read_self_test_result(Reader& r) {
-    SelfTestResult m;
-    m.bits = r.get<std::uint32_t>();
-    r.require((m.bits & ~kKnownSelfTestBits) == 0);
-    return m;
-}
+static_assert(table_is_sound(static_cast<Table*>(nullptr)));
 
 }  // namespace
 
-std::vector<std::uint8_t> encode(const Message& message) {
-    Writer w;
-    w.put(std::uint32_t{0});
-    w.put(static_cast<std::uint16_t>(type_of(message)));
-    w.put(std::uint16_t{0});
-    std::visit([&w](const auto& m) { write_payload(w, m); }, message);
-    auto& bytes = w.bytes();
+bool Opened::valid() const {
+    // Either every page's size or none; a failed load has no pages.
+    if (load > LoadStatus::Security || page_count < 0 || security_revision < -1 ||
+        pdf_version < 0) {
+        return false;
+    }
+    if (!page_sizes.empty() && page_sizes.size() != static_cast<std::size_t>(page_count)) {
+        return false;
+    }
+    if (load != LoadStatus::Loaded && (page_count != 0 || !page_sizes.empty())) {
+        return false;
+    }
+    // A helper sends 0 for a size it could not read; NaN would make a size that
+    // equals nothing, not even itself.
+    for (const PageSize& size : page_sizes) {
+        if (std::isnan(size.width) || std::isnan(size.height)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Render::valid() const {
+    const std::int64_t pixel_bytes = (flags & kThreeBytes) != 0 ? 3 : 4;
+    // The stride holds a row and fits in 32 bits; the buffer's size is checked
+    // against its mapping by the receiver.
+    return page >= 1 && page <= INT32_MAX && width >= 1 && height >= 1 && slot < kMaxBufferSlots &&
+           (flags & ~kKnownRenderFlags) == 0 && deadline_ns >= 0 && width <= INT32_MAX / 4 &&
+           stride >= pixel_bytes * width;
+}
+
+namespace detail {
+
+void Writer::append(const void* data, std::size_t size) {
+    // resize and memcpy rather than insert, which GCC 12 at -O3 warns about
+    // without cause.
+    if (size == 0) {
+        return;
+    }
+    const std::size_t at = out_.size();
+    out_.resize(at + size);
+    std::memcpy(out_.data() + at, data, size);
+}
+
+std::vector<std::uint8_t> finish_frame(std::vector<std::uint8_t>& bytes) {
     const auto length = static_cast<std::uint32_t>(bytes.size() - kHeaderSize);
     std::memcpy(bytes.data(), &length, sizeof length);
     return std::move(bytes);
 }
 
+}  // namespace detail
+
+std::vector<std::uint8_t> encode(const ToHelper& message) {
+    return std::visit([](const auto& m) { return encode(m); }, message);
+}
+
+std::vector<std::uint8_t> encode(const ToEngine& message) {
+    return std::visit([](const auto& m) { return encode(m); }, message);
+}
+
 std::optional<FrameHeader> decode_header(std::span<const std::uint8_t, kHeaderSize> bytes) {
-    Reader r(bytes);
     FrameHeader header;
-    header.length = r.get<std::uint32_t>();
-    const auto type = r.get<std::uint16_t>();
-    const auto reserved = r.get<std::uint16_t>();
-    if (reserved != 0 || header.length > kMaxPayload || type < 1 ||
-        type > static_cast<std::uint16_t>(MessageType::SelfTestResult)) {
+    std::uint16_t reserved = 0;
+    std::memcpy(&header.length, bytes.data(), 4);
+    std::memcpy(&header.code, bytes.data() + 4, 2);
+    std::memcpy(&reserved, bytes.data() + 6, 2);
+    if (reserved != 0 || header.length > kMaxPayload ||
+        !is_known_code(header.code, static_cast<Table*>(nullptr))) {
         return std::nullopt;
     }
-    header.type = static_cast<MessageType>(type);
     return header;
 }
 
-std::optional<Message> decode_payload(MessageType type, std::span<const std::uint8_t> payload) {
-    Reader r(payload);
-    std::optional<Message> message;
-    switch (type) {
-        case MessageType::Hello:
-            message = read_hello(r);
-            break;
-        case MessageType::Open:
-            message = read_open(r);
-            break;
-        case MessageType::Opened:
-            message = read_opened(r);
-            break;
-        case MessageType::MapBuffer:
-            message = read_map_buffer(r);
-            break;
-        case MessageType::Render:
-            message = read_render(r);
-            break;
-        case MessageType::Rendered:
-            message = read_rendered(r);
-            break;
-        case MessageType::SelfTest:
-            message = SelfTest{};
-            break;
-        case MessageType::SelfTestResult:
-            message = read_self_test_result(r);
-            break;
-    }
-    if (!r.complete()) {
-        return std::nullopt;
-    }
-    return message;
+template <class Variant>
+std::optional<Variant> decode_payload(std::uint16_t code, std::span<const std::uint8_t> payload) {
+    return Decoders<Variant>::decode(code, payload);
 }
 
-std::optional<Message> decode(std::span<const std::uint8_t> frame) {
+template <class Variant>
+std::optional<Variant> decode(std::span<const std::uint8_t> frame) {
     if (frame.size() < kHeaderSize) {
         return std::nullopt;
     }
@@ -325,26 +233,32 @@ std::optional<Message> decode(std::span<const std::uint8_t> frame) {
     if (!header || frame.size() - kHeaderSize != header->length) {
         return std::nullopt;
     }
-    return decode_payload(header->type, frame.subspan(kHeaderSize));
+    return decode_payload<Variant>(header->code, frame.subspan(kHeaderSize));
 }
+
+template std::optional<ToHelper> decode_payload<ToHelper>(std::uint16_t,
+                                                          std::span<const std::uint8_t>);
+template std::optional<ToEngine> decode_payload<ToEngine>(std::uint16_t,
+                                                          std::span<const std::uint8_t>);
+template std::optional<ToHelper> decode<ToHelper>(std::span<const std::uint8_t>);
+template std::optional<ToEngine> decode<ToEngine>(std::span<const std::uint8_t>);
 
 ConvertError render_error(RenderStatus status, std::uint32_t page) {
     switch (status) {
         case RenderStatus::LoadFailed:
             return make_error(ErrorKind::RenderFailed, "The page could not be loaded.", page);
         case RenderStatus::OutOfMemory:
-            return make_error(ErrorKind::OutOfMemory, "Not enough memory to render this page.",
-                              page);
+            return render_out_of_memory_error(page);
         case RenderStatus::TimedOut:
             return make_error(ErrorKind::TimedOut,
                               "Rendering this page took longer than the allowed time.", page);
         case RenderStatus::Cancelled:
-            return make_error(ErrorKind::Cancelled, "Conversion was cancelled.", page);
+            return cancelled_error(page);
         case RenderStatus::Done:
         case RenderStatus::RenderFailed:
             break;
     }
-    return make_error(ErrorKind::RenderFailed, "The page could not be rendered.", page);
+    return render_failed_error(page);
 }
 
 }  // namespace bl::protocol

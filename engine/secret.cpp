@@ -1,7 +1,5 @@
 #include "bl/secret.h"
 
-#include "bl/convert_types.h"
-
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -47,22 +45,19 @@ void Secret::clear() {
     text_.shrink_to_fit();
 }
 
-void cap_password(std::string& password) {
-    if (password.size() <= kMaxPasswordBytes) {
+void Secret::truncate(std::size_t size) {
+    if (size >= text_.size()) {
         return;
     }
-    const std::size_t cut = utf8::cut(password, kMaxPasswordBytes).size();
     // resize() only moves the end; the bytes behind it would stay in memory.
-    ::explicit_bzero(password.data() + cut, password.size() - cut);
-    password.resize(cut);
+    ::explicit_bzero(text_.data() + size, text_.size() - size);
+    text_.resize(size);
 }
 
-MaybeError check_password(std::string_view password) {
-    if (password.find('\0') != std::string_view::npos) {
-        return make_error(ErrorKind::InvalidSettings,
-                          "The password cannot contain a NUL character.");
+void cap_password(Secret& password) {
+    if (password.size() > kMaxPasswordBytes) {
+        password.truncate(utf8::cut(password.view(), kMaxPasswordBytes).size());
     }
-    return std::nullopt;
 }
 
 bool disable_core_dumps() {

@@ -2,8 +2,7 @@
 
 #include <cmath>
 
-#include "bl/secret.h"
-#include "engine/scope_exit.h"
+#include "engine/document_facts.h"
 #include "render/page_render.h"
 
 namespace bl {
@@ -49,9 +48,8 @@ PdfDocument::PdfDocument() = default;
 PdfDocument::~PdfDocument() = default;
 
 std::unique_ptr<PdfDocument> load_pdf(const PdfiumLibrary& /*library*/,
-                                      std::unique_ptr<InputFile> file, std::string& password,
+                                      std::unique_ptr<InputFile> file, Secret password,
                                       std::int32_t max_pages, protocol::Opened& facts) {
-    const ScopeExit wipe([&password] { secure_clear(password); });
     // PDFium spends minutes refusing a long password; no valid one is longer.
     cap_password(password);
 
@@ -62,7 +60,7 @@ std::unique_ptr<PdfDocument> load_pdf(const PdfiumLibrary& /*library*/,
     pdf->access.m_Param = pdf->file.get();
     pdf->document.reset(
         FPDF_LoadCustomDocument(&pdf->access, password.empty() ? nullptr : password.c_str()));
-    secure_clear(password);
+    password.clear();
 
     facts = protocol::Opened{};
     if (!pdf->document) {
@@ -92,11 +90,8 @@ std::unique_ptr<PdfDocument> load_pdf(const PdfiumLibrary& /*library*/,
 }
 
 Result<std::unique_ptr<PdfDocument>> open_pdf(const PdfiumLibrary& library,
-                                              const std::filesystem::path& path,
-                                              std::string& password, const ConvertLimits& limits) {
-    // However this ends, the password does not outlive the call.
-    const ScopeExit wipe([&password] { secure_clear(password); });
-
+                                              const std::filesystem::path& path, Secret password,
+                                              const ConvertLimits& limits) {
     auto file = open_input_file(path, limits.max_input_bytes);
     if (!file) {
         return tl::unexpected(std::move(file.error()));
@@ -104,7 +99,7 @@ Result<std::unique_ptr<PdfDocument>> open_pdf(const PdfiumLibrary& library,
     const std::uint64_t size = (*file)->size;
     const bool had_password = !password.empty();
     protocol::Opened facts;
-    auto pdf = load_pdf(library, std::move(*file), password, limits.max_pages, facts);
+    auto pdf = load_pdf(library, std::move(*file), std::move(password), limits.max_pages, facts);
     auto info = document_info(std::move(facts), size, had_password, limits);
     if (!info) {
         return tl::unexpected(std::move(info.error()));

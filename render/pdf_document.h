@@ -8,7 +8,8 @@
 #include <string>
 
 #include "bl/convert_types.h"
-#include "engine/pdf_input.h"
+#include "bl/secret.h"
+#include "engine/input_file.h"
 #include "engine/render_protocol.h"
 #include "render/pdfium_api.h"
 #include "render/pdfium_handles.h"
@@ -43,13 +44,13 @@ struct PdfDocument {
 // documents of at most `max_pages` pages. `password` is wiped as soon as PDFium
 // has used it. The caller holds the library's lock.
 std::unique_ptr<PdfDocument> load_pdf(const PdfiumLibrary& library, std::unique_ptr<InputFile> file,
-                                      std::string& password, std::int32_t max_pages,
+                                      Secret password, std::int32_t max_pages,
                                       protocol::Opened& facts);
 
 // Checks and opens a PDF by path, with every rule applied. The caller holds
-// the library's lock. `password` is wiped in every outcome.
+// the library's lock.
 Result<std::unique_ptr<PdfDocument>> open_pdf(const PdfiumLibrary& library,
-                                              const std::filesystem::path& path,
-                                              std::string& password, const ConvertLimits& limits);
+                                              const std::filesystem::path& path, Secret password,
+                                              const ConvertLimits& limits);
 
 }  // namespace bl

@@ -1,7 +1,6 @@
 #include "render/render_server.h"
 
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,8 +13,10 @@
 #include <new>
 #include <string_view>
 
-#include "engine/pdf_input.h"
+#include "bl/unique_fd.h"
+#include "engine/input_file.h"
 #include "engine/render_protocol.h"
+#include "engine/shared_memory.h"
 #include "render/page_render.h"
 #include "render/pdf_document.h"
 #include "render/sandbox.h"
@@ -26,26 +27,6 @@ namespace {
 
 namespace proto = protocol;
 
-constexpr std::size_t kControlBytes = 4096;
-
-// One shared page buffer, mapped for writing.
-struct Mapping {
-    std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-
-    Mapping() = default;
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    ~Mapping() { reset(); }
-    void reset() {
-        if (data != nullptr) {
-            ::munmap(data, size);
-        }
-        data = nullptr;
-        size = 0;
-    }
-};
-
 class Server {
   public:
     Server(const sandbox::Report& report, const std::atomic<std::uint32_t>* cancelled)
@@ -53,15 +34,25 @@ class Server {
 
     int run();
 
+    // One handler for each request of the protocol; a request without one
+    // fails to compile. False: the helper ends with a protocol error.
+    bool handle(proto::Open& request);
+    bool handle(const proto::MapBuffer& request, UniqueFd memory);
+    bool handle(const proto::Render& request);
+    bool handle(const proto::SelfTest& request);
+    bool handle(const proto::UnknownCall& request);
+
   private:
     enum class Received { Message, End, Invalid };
 
-    bool send(const proto::Message& message);
-    Received receive(proto::Message& message, int& passed_fd);
-    bool read_exactly(std::uint8_t* data, std::size_t size, int* passed_fd);
-    bool open(proto::Open& request);
-    bool map(const proto::MapBuffer& request, int fd);
-    bool render(const proto::Render& request);
+    template <class M>
+    bool send(const M& message) {
+        static_assert(proto::sender_of<M> == proto::Side::Helper);
+        return send_frame(proto::encode(message));
+    }
+    bool send_frame(const std::vector<std::uint8_t>& frame);
+    Received receive(std::optional<proto::ToHelper>& message, UniqueFd& passed);
+    bool read_exactly(std::uint8_t* data, std::size_t size, UniqueFd& passed);
 
     sandbox::Report report_;
     const std::atomic<std::uint32_t>* cancelled_;
@@ -69,12 +60,25 @@ class Server {
     bool opened_ = false;
     // Declared after the library, so that the document closes first.
     std::unique_ptr<PdfDocument> document_;
-    std::array<Mapping, proto::kMaxBufferSlots> buffers_;
+    std::array<MemoryMap, proto::kMaxBufferSlots> buffers_;
     std::vector<std::uint8_t> frame_;
 };
 
-bool Server::send(const proto::Message& message) {
-    const std::vector<std::uint8_t> frame = proto::encode(message);
+// Only MapBuffer comes with a descriptor.
+struct RequestHandler {
+    Server& server;
+    UniqueFd& passed;
+
+    bool operator()(proto::Open& m) const { return !passed && server.handle(m); }
+    bool operator()(const proto::MapBuffer& m) const {
+        return passed && server.handle(m, std::move(passed));
+    }
+    bool operator()(const proto::Render& m) const { return !passed && server.handle(m); }
+    bool operator()(const proto::SelfTest& m) const { return !passed && server.handle(m); }
+    bool operator()(const proto::UnknownCall& m) const { return !passed && server.handle(m); }
+};
+
+bool Server::send_frame(const std::vector<std::uint8_t>& frame) {
     std::size_t done = 0;
     while (done < frame.size()) {
         const ssize_t sent =
@@ -90,9 +94,9 @@ bool Server::send(const proto::Message& message) {
     return true;
 }
 
-// Reads `size` bytes; a descriptor that arrives with them is kept in `passed_fd`
-// when asked for, and closed otherwise.
-bool Server::read_exactly(std::uint8_t* data, std::size_t size, int* passed_fd) {
+// Reads `size` bytes; the first descriptor that arrives with them is kept in
+// `passed`, any other is closed.
+bool Server::read_exactly(std::uint8_t* data, std::size_t size, UniqueFd& passed) {
     std::size_t done = 0;
     while (done < size) {
         iovec part{data + done, size - done};
@@ -117,10 +121,9 @@ bool Server::read_exactly(std::uint8_t* data, std::size_t size, int* passed_fd) 
             for (std::size_t i = 0; i < count; ++i) {
                 int fd = -1;
                 std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-                if (passed_fd != nullptr && *passed_fd < 0) {
-                    *passed_fd = fd;
-                } else {
-                    ::close(fd);
+                UniqueFd received(fd);
+                if (!passed) {
+                    passed = std::move(received);
                 }
             }
         }
@@ -132,9 +135,9 @@ bool Server::read_exactly(std::uint8_t* data, std::size_t size, int* passed_fd) 
     return true;
 }
 
-Server::Received Server::receive(proto::Message& message, int& passed_fd) {
+Server::Received Server::receive(std::optional<proto::ToHelper>& message, UniqueFd& passed) {
     std::array<std::uint8_t, proto::kHeaderSize> head{};
-    if (!read_exactly(head.data(), head.size(), &passed_fd)) {
+    if (!read_exactly(head.data(), head.size(), passed)) {
         return Received::End;
     }
     const auto header = proto::decode_header(head);
@@ -142,22 +145,18 @@ Server::Received Server::receive(proto::Message& message, int& passed_fd) {
         return Received::Invalid;
     }
     frame_.assign(header->length, 0);
-    if (!read_exactly(frame_.data(), frame_.size(), &passed_fd)) {
+    if (!read_exactly(frame_.data(), frame_.size(), passed)) {
         return Received::Invalid;
     }
-    auto decoded = proto::decode_payload(header->type, frame_);
+    message = proto::decode_payload<proto::ToHelper>(header->code, frame_);
     // The frame may have carried the password.
     if (!frame_.empty()) {
         ::explicit_bzero(frame_.data(), frame_.size());
     }
-    if (!decoded) {
-        return Received::Invalid;
-    }
-    message = std::move(*decoded);
-    return Received::Message;
+    return message ? Received::Message : Received::Invalid;
 }
 
-bool Server::open(proto::Open& request) {
+bool Server::handle(proto::Open& request) {
     if (opened_) {
         return false;
     }
@@ -165,10 +164,11 @@ bool Server::open(proto::Open& request) {
     auto file = std::make_unique<InputFile>();
     file->fd.reset(proto::kInputFd);
     file->size = request.file_size;
-    proto::Opened facts;
+    proto::reply_of<proto::Open> facts;
     {
         const auto lock = library_.lock();
-        document_ = load_pdf(library_, std::move(file), request.password, request.max_pages, facts);
+        document_ = load_pdf(library_, std::move(file), std::move(request.password),
+                             request.max_pages, facts);
         if (document_ && request.forms) {
             document_->forms = std::make_unique<FormEnvironment>(document_->document.get());
         }
@@ -176,42 +176,43 @@ bool Server::open(proto::Open& request) {
     return send(facts);
 }
 
-bool Server::map(const proto::MapBuffer& request, int fd) {
-    if (fd < 0) {
-        return false;
-    }
-    Mapping& mapping = buffers_[request.slot];
+bool Server::handle(const proto::MapBuffer& request, UniqueFd memory) {
+    MemoryMap& mapping = buffers_[request.slot];
     mapping.reset();
-    void* data = ::mmap(nullptr, request.size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    ::close(fd);
-    if (data == MAP_FAILED) {
-        return false;
-    }
-    mapping.data = static_cast<std::uint8_t*>(data);
-    mapping.size = request.size;
-    return true;
+    mapping = MemoryMap(memory.get(), request.size, true);
+    return static_cast<bool>(mapping);
 }
 
-bool Server::render(const proto::Render& request) {
-    const Mapping& mapping = buffers_[request.slot];
-    if (!document_ || mapping.data == nullptr) {
+bool Server::handle(const proto::Render& request) {
+    const MemoryMap& mapping = buffers_[request.slot];
+    if (!document_ || !mapping) {
         return false;
     }
     ImageOptions image;
     image.background = request.background;
     image.render_annotations = (request.flags & proto::kAnnotations) != 0;
-    const PixelTarget target{mapping.data, mapping.size, request.stride,
+    const PixelTarget target{mapping.data(), mapping.size(), request.stride,
                              (request.flags & proto::kThreeBytes) != 0};
     const Deadline deadline = request.deadline_ns == 0
                                   ? kNoDeadline
                                   : Deadline(std::chrono::nanoseconds(request.deadline_ns));
-    proto::RenderStatus status;
+    proto::reply_of<proto::Render> reply{request.page};
     {
         const auto lock = library_.lock();
-        status = render_page(*document_, request.page, PixelSize{request.width, request.height},
-                             image, target, cancelled_, deadline);
+        reply.status =
+            render_page(*document_, request.page, PixelSize{request.width, request.height}, image,
+                        target, cancelled_, deadline);
     }
-    return send(proto::Rendered{request.page, status});
+    return send(reply);
+}
+
+bool Server::handle(const proto::SelfTest&) {
+    return send(proto::reply_of<proto::SelfTest>{sandbox::self_test()});
+}
+
+bool Server::handle(const proto::UnknownCall&) {
+    sandbox::make_unknown_call();
+    return false;  // not reached under the sandbox
 }
 
 int Server::run() {
@@ -219,29 +220,13 @@ int Server::run() {
         return 0;
     }
     for (;;) {
-        proto::Message message;
-        int passed_fd = -1;
-        const Received received = receive(message, passed_fd);
+        std::optional<proto::ToHelper> message;
+        UniqueFd passed;
+        const Received received = receive(message, passed);
         if (received == Received::End) {
             return 0;  // the engine is done with us
         }
-        bool ok = received == Received::Message;
-        if (ok && std::holds_alternative<proto::MapBuffer>(message)) {
-            ok = map(std::get<proto::MapBuffer>(message), passed_fd);
-            passed_fd = -1;
-        } else if (passed_fd >= 0) {
-            ::close(passed_fd);
-            ok = false;
-        } else if (ok && std::holds_alternative<proto::Open>(message)) {
-            ok = open(std::get<proto::Open>(message));
-        } else if (ok && std::holds_alternative<proto::Render>(message)) {
-            ok = render(std::get<proto::Render>(message));
-        } else if (ok && std::holds_alternative<proto::SelfTest>(message)) {
-            ok = send(proto::SelfTestResult{sandbox::self_test()});
-        } else {
-            ok = false;  // only the helper sends the other messages
-        }
-        if (!ok) {
+        if (received == Received::Invalid || !std::visit(RequestHandler{*this, passed}, *message)) {
             return proto::kExitProtocolError;
         }
     }
@@ -281,14 +266,13 @@ int run_render_helper(int argc, char** argv) {
     if (parent != 0 && static_cast<std::uint64_t>(::getppid()) != parent) {
         return 1;
     }
-    ::close_range(proto::kControlFd + 1, ~0u, 0);
+    ::close_range(proto::kReportFd + 1, ~0u, 0);
     ::signal(SIGPIPE, SIG_IGN);
 
-    const std::atomic<std::uint32_t>* cancelled = nullptr;
-    void* control = ::mmap(nullptr, kControlBytes, PROT_READ, MAP_SHARED, proto::kControlFd, 0);
-    if (control != MAP_FAILED) {
-        cancelled = static_cast<const std::atomic<std::uint32_t>*>(control);
-    }
+    // Mapped for the helper's whole life.
+    static const MemoryMap control(proto::kControlFd, proto::kControlBytes, false);
+    const auto* cancelled =
+        control ? reinterpret_cast<const std::atomic<std::uint32_t>*>(control.data()) : nullptr;
 
     sandbox::install_crash_handler(memory_limit);
     const sandbox::Report report = sandbox::lock_down(memory_limit);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace bl::sandbox {
 
@@ -172,6 +173,142 @@ const int kAllowedCalls[] = {
     SCMP_SYS(exit_group),
 };
 
+// Calls refused with EPERM, which their callers handle: writing and changing
+// files, sockets, new processes and programs, and the like. Any call on neither
+// list ends the helper with a report that names it.
+const int kRefusedCalls[] = {
+    SCMP_SYS(creat),
+    SCMP_SYS(mkdir),
+    SCMP_SYS(mkdirat),
+    SCMP_SYS(rmdir),
+    SCMP_SYS(unlink),
+    SCMP_SYS(unlinkat),
+    SCMP_SYS(rename),
+    SCMP_SYS(renameat),
+    SCMP_SYS(renameat2),
+    SCMP_SYS(link),
+    SCMP_SYS(linkat),
+    SCMP_SYS(symlink),
+    SCMP_SYS(symlinkat),
+    SCMP_SYS(chmod),
+    SCMP_SYS(fchmod),
+    SCMP_SYS(fchmodat),
+    SCMP_SYS(chown),
+    SCMP_SYS(fchown),
+    SCMP_SYS(lchown),
+    SCMP_SYS(fchownat),
+    SCMP_SYS(truncate),
+    SCMP_SYS(ftruncate),
+    SCMP_SYS(fallocate),
+    SCMP_SYS(utimensat),
+    SCMP_SYS(socket),
+    SCMP_SYS(socketpair),
+    SCMP_SYS(connect),
+    SCMP_SYS(bind),
+    SCMP_SYS(listen),
+    SCMP_SYS(accept),
+    SCMP_SYS(accept4),
+    SCMP_SYS(execve),
+    SCMP_SYS(execveat),
+    SCMP_SYS(fork),
+    SCMP_SYS(vfork),
+    SCMP_SYS(clone),
+    SCMP_SYS(clone3),
+    SCMP_SYS(ptrace),
+    SCMP_SYS(process_vm_readv),
+    SCMP_SYS(process_vm_writev),
+    SCMP_SYS(memfd_create),
+    SCMP_SYS(prctl),
+    SCMP_SYS(ioctl),
+    SCMP_SYS(readlink),
+    SCMP_SYS(readlinkat),
+    SCMP_SYS(getcwd),
+    SCMP_SYS(prlimit64),
+    SCMP_SYS(getrlimit),
+    SCMP_SYS(setrlimit),
+    SCMP_SYS(sched_getaffinity),
+    SCMP_SYS(sched_setaffinity),
+    SCMP_SYS(getuid),
+    SCMP_SYS(geteuid),
+    SCMP_SYS(getgid),
+    SCMP_SYS(getegid),
+    SCMP_SYS(getppid),
+    SCMP_SYS(rseq),
+    SCMP_SYS(set_robust_list),
+    SCMP_SYS(membarrier),
+    SCMP_SYS(mincore),
+    SCMP_SYS(fadvise64),
+    SCMP_SYS(getrusage),
+    SCMP_SYS(times),
+    SCMP_SYS(inotify_init1),
+    SCMP_SYS(statfs),
+    SCMP_SYS(fstatfs),
+};
+
+// The names of system calls by number, read before the filter goes in: the
+// report is written from a signal handler, which must not look anything up.
+constexpr int kNamedCalls = 512;
+const char* g_call_names[kNamedCalls] = {};
+
+void name_system_calls() {
+    for (int number = 0; number < kNamedCalls; ++number) {
+        // Kept for the helper's whole life.
+        g_call_names[number] = seccomp_syscall_resolve_num_arch(SCMP_ARCH_NATIVE, number);
+    }
+}
+
+// Appends text to a fixed buffer; usable in a signal handler.
+struct ReportLine {
+    char text[160] = {};
+    std::size_t length = 0;
+    void add(const char* part) {
+        for (; *part != '\0' && length + 1 < sizeof text; ++part) {
+            text[length++] = *part;
+        }
+    }
+    void add(long number) {
+        char digits[24];
+        int count = 0;
+        unsigned long value = number < 0 ? 0UL - static_cast<unsigned long>(number)
+                                         : static_cast<unsigned long>(number);
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0 && count < 23);
+        if (number < 0) {
+            digits[count++] = '-';
+        }
+        while (count > 0 && length + 1 < sizeof text) {
+            text[length++] = digits[--count];
+        }
+    }
+};
+
+extern "C" void on_refused_call(int, siginfo_t* info, void*) {
+    const int number = info->si_syscall;
+    const char* name = number >= 0 && number < kNamedCalls && g_call_names[number] != nullptr
+                           ? g_call_names[number]
+                           : "unknown";
+    ReportLine line;
+    line.add("brightleaf-render: the sandbox does not allow system call ");
+    line.add(name);
+    line.add(" (");
+    line.add(static_cast<long>(number));
+    line.add(")\n");
+    [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, line.text, line.length);
+    written = ::write(protocol::kReportFd, line.text, line.length);
+    ::_exit(protocol::kExitSandboxViolation);
+}
+
+void install_refused_call_handler() {
+    name_system_calls();
+    struct sigaction action {};
+    action.sa_sigaction = on_refused_call;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    ::sigaction(SIGSYS, &action, nullptr);
+}
+
 // What the library's SCMP_A* macros build, without their C99 compound literals.
 scmp_arg_cmp condition(unsigned argument, scmp_compare op, scmp_datum_t a, scmp_datum_t b) {
     return scmp_arg_cmp{argument, op, a, b};
@@ -181,11 +318,28 @@ bool allow(scmp_filter_ctx filter, int call) {
     return seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
 }
 
-// Everything opening, rendering and the protocol need; every other call fails
-// with EPERM. Files may be opened for reading only, signals go to the helper
-// itself only, and there are no sockets, processes or programs to be made.
+// Opens for reading only: no access mode but read, no creating, truncating or
+// appending; any of those is refused. O_TMPFILE includes O_DIRECTORY, which
+// listing a font folder needs.
+bool add_open_rules(scmp_filter_ctx filter, int call, unsigned flags_argument) {
+    const scmp_datum_t write_flags[] = {O_WRONLY, O_RDWR,   O_CREAT,
+                                        O_TRUNC,  O_APPEND, O_TMPFILE & ~O_DIRECTORY};
+    scmp_datum_t all = 0;
+    bool ok = true;
+    for (const scmp_datum_t flag : write_flags) {
+        all |= flag;
+        ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 1,
+                                    condition(flags_argument, SCMP_CMP_MASKED_EQ, flag, flag)) == 0;
+    }
+    return ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1,
+                                  condition(flags_argument, SCMP_CMP_MASKED_EQ, all, 0)) == 0;
+}
+
+// Everything opening, rendering and the protocol need is allowed, the named
+// families are refused with EPERM, and any other call ends the helper through
+// SIGSYS with a report. Signals go to the helper itself only.
 bool apply_seccomp() {
-    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ERRNO(EPERM));
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_TRAP);
     if (filter == nullptr) {
         return false;
     }
@@ -193,20 +347,23 @@ bool apply_seccomp() {
     for (const int call : kAllowedCalls) {
         ok = ok && allow(filter, call);
     }
-    // Reading only: no access mode but read, no creating, truncating or appending.
-    // O_TMPFILE includes O_DIRECTORY, which listing a font folder needs.
-    const scmp_datum_t write_flags =
-        O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY);
-    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
-                                condition(2, SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
-    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(open), 1,
-                                condition(1, SCMP_CMP_MASKED_EQ, write_flags, 0)) == 0;
-    // abort() and raise() signal the helper itself.
+    for (const int call : kRefusedCalls) {
+        ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 0) == 0;
+    }
+    ok = ok && add_open_rules(filter, SCMP_SYS(openat), 2) &&
+         add_open_rules(filter, SCMP_SYS(open), 1);
+    // abort() and raise() signal the helper itself; nothing else.
     const auto self = static_cast<scmp_datum_t>(::getpid());
-    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
-                                condition(0, SCMP_CMP_EQ, self, 0)) == 0;
-    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1,
-                                condition(0, SCMP_CMP_EQ, self, 0)) == 0;
+    for (const auto& [call, argument] : {std::pair{SCMP_SYS(tgkill), 0u}, {SCMP_SYS(kill), 0u}}) {
+        ok = ok &&
+             seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1,
+                              condition(argument, SCMP_CMP_EQ, self, 0)) == 0 &&
+             seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 1,
+                              condition(argument, SCMP_CMP_NE, self, 0)) == 0;
+    }
+    if (ok) {
+        install_refused_call_handler();
+    }
     ok = ok && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return ok;
@@ -272,6 +429,11 @@ Report lock_down(std::uint64_t memory_limit) {
         report.flags |= protocol::kSeccomp;
     }
     return report;
+}
+
+void make_unknown_call() {
+    // Asks how many file system types the kernel knows: harmless, and on no list.
+    ::syscall(SYS_sysfs, 3);
 }
 
 std::uint32_t self_test() {

@@ -26,4 +26,8 @@ void install_crash_handler(std::uint64_t memory_limit);
 // Tries what the sandbox must forbid; the result's bits say what was refused.
 std::uint32_t self_test();
 
+// Makes a system call the sandbox knows nothing of, which ends the helper with a
+// report naming it (tests only).
+void make_unknown_call();
+
 }  // namespace bl::sandbox

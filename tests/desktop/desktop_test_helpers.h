@@ -156,6 +156,12 @@ struct PageGate {
         return reached.try_acquire_for(std::chrono::milliseconds(kTimeoutMs));
     }
     void open() { opened.release(); }
+    ConversionController::JobRunner runner() const {
+        return [this](bl::JobRequest request, const bl::ProgressCallback& progress,
+                      const bl::CancellationToken& token) {
+            return bl::detail::run_job(std::move(request), progress, token, hooks);
+        };
+    }
     bl::detail::JobHooks hooks;
     std::counting_semaphore<> reached{0}, opened{0};
 };

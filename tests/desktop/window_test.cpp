@@ -335,7 +335,7 @@ class WindowTest : public QObject {
     void cancelWithEscape() {
         PageGate gate(2);
         MainWindow window;
-        window.controller().setJobHooks(&gate.hooks);
+        window.controller().setJobRunner(gate.runner());
         const auto opener = qScopeGuard([&gate] { gate.open(); });
         QVERIFY(prepare(window, {files_->pdf("long.pdf", 4), files_->pdf("next.pdf")}));
         QSignalSpy finished(&window.controller(), &ConversionController::runFinished);

@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "bl/job.h"
 #include "engine/output_file.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/test_files.h"

@@ -21,65 +21,104 @@ namespace fs = std::filesystem;
 namespace proto = protocol;
 using test::PdfWriter;
 
-TEST(Protocol, ValidMessagesSurviveTheWireAndNothingElseDoes) {
+// Every message of the table, valid and not: what decodes is exactly what was
+// sent, and nothing cut short, lengthened or malformed gets through.
+template <class Variant>
+void expect_wire_forms(const std::vector<std::pair<Variant, bool>>& cases) {
+    std::set<std::size_t> covered;
+    for (const auto& [message, valid] : cases) {
+        SCOPED_TRACE(testing::Message() << proto::name_of(message) << " valid " << valid);
+        const auto frame = proto::encode(message);
+        EXPECT_EQ(proto::decode<Variant>(frame), valid ? std::optional(message) : std::nullopt);
+        if (valid) {
+            covered.insert(message.index());
+        }
+        for (std::size_t cut = 0; valid && cut < frame.size(); ++cut) {
+            EXPECT_FALSE(proto::decode<Variant>(std::span(frame).first(cut))) << cut;
+        }
+        auto longer = frame;
+        longer.push_back(0);
+        EXPECT_FALSE(proto::decode<Variant>(longer));
+    }
+    // A message added to the table needs its rows here.
+    EXPECT_EQ(covered.size(), std::variant_size_v<Variant>);
+}
+
+TEST(Protocol, EveryMessageOfTheTableSurvivesTheWireAndNothingElseDoes) {
     using R = proto::Render;
-    const std::pair<proto::Message, bool> messages[] = {
-        {proto::Hello{proto::kVersion, proto::kSeccomp | proto::kLandlock, 3}, true},
+    expect_wire_forms<proto::ToHelper>({
         {proto::Open{1000, 10000, true, std::string("pa\0ss", 5)}, true},
-        {proto::Opened{proto::LoadStatus::Loaded, 2, 17, 4, {{612, 792}, {200, 100}}}, true},
-        {proto::Opened{proto::LoadStatus::Password, 0, 0, -1, {}}, true},
         {proto::MapBuffer{2, 4096}, true},
         {R{3, 10, 20, 40, 1, proto::kAnnotations, Rgb{1, 2, 3}, 0}, true},
-        {proto::Rendered{3, proto::RenderStatus::TimedOut}, true},
         {proto::SelfTest{}, true},
-        {proto::SelfTestResult{proto::kExecRefused}, true},
+        {proto::UnknownCall{}, true},
         {R{0, 10, 10, 40, 0, 0, Rgb{}, 0}, false},
         {R{1, 0, 10, 40, 0, 0, Rgb{}, 0}, false},
         {R{1, 10, 10, 39, 0, 0, Rgb{}, 0}, false},  // a stride shorter than a row
         {R{1, 10, 10, 40, proto::kMaxBufferSlots, 0, Rgb{}, 0}, false},
         {R{1, 10, 10, 40, 0, 0x80, Rgb{}, 0}, false},
         {R{1, 10, 10, 40, 0, 0, Rgb{}, -1}, false},
-        {proto::Opened{proto::LoadStatus::Loaded, 2, 17, 4, {{1, 1}}}, false},  // sizes missing
+        {proto::MapBuffer{proto::kMaxBufferSlots, 4096}, false},
         {proto::Open{0, -1, false, ""}, false},
         {proto::Open{0, 1, false, std::string(proto::kMaxPassword + 1, 'x')}, false},
+    });
+    expect_wire_forms<proto::ToEngine>({
+        {proto::Hello{proto::kVersion, proto::kSeccomp | proto::kLandlock, 3}, true},
+        {proto::Opened{proto::LoadStatus::Loaded, 2, 17, 4, {{612, 792}, {200, 100}}}, true},
+        {proto::Opened{proto::LoadStatus::Password, 0, 0, -1, {}}, true},
+        {proto::Rendered{3, proto::RenderStatus::TimedOut}, true},
+        {proto::SelfTestResult{proto::kExecRefused}, true},
+        {proto::Opened{proto::LoadStatus::Loaded, 2, 17, 4, {{1, 1}}}, false},  // sizes missing
+        {proto::Opened{proto::LoadStatus::Damaged, 1, 17, 4, {}}, false},
+        {proto::Rendered{1, static_cast<proto::RenderStatus>(6)}, false},
         {proto::Hello{proto::kVersion + 1, 0, 0}, false},
-    };
-    for (const auto& [message, valid] : messages) {
-        SCOPED_TRACE(testing::Message() << "type " << message.index() << " valid " << valid);
-        const auto frame = proto::encode(message);
-        EXPECT_EQ(proto::decode(frame), valid ? std::optional(message) : std::nullopt);
-        // Any frame cut short, or with a byte too many, is refused.
-        for (std::size_t cut = 0; valid && cut < frame.size(); ++cut) {
-            EXPECT_FALSE(proto::decode(std::span(frame).first(cut))) << cut;
-        }
-        auto longer = frame;
-        longer.push_back(0);
-        EXPECT_FALSE(proto::decode(longer));
-    }
+    });
+    // Each side takes only what the other sends.
+    EXPECT_FALSE(proto::decode<proto::ToEngine>(proto::encode(proto::SelfTest{})));
+    EXPECT_FALSE(proto::decode<proto::ToHelper>(proto::encode(proto::SelfTestResult{})));
     auto frame = proto::encode(proto::SelfTest{});
     frame[6] = 1;  // the reserved field
-    EXPECT_FALSE(proto::decode(frame));
+    EXPECT_FALSE(proto::decode<proto::ToHelper>(frame));
 }
 
-TEST(Sandbox, AHelperCannotWriteConnectOrRunPrograms) {
+std::unique_ptr<RenderHelper> greeted_helper(const ControlPage& control, proto::Hello& hello) {
+    auto helper = RenderHelper::spawn(nullptr, control, ConvertLimits{}.max_helper_memory_bytes);
+    bool timed_out = false;
+    const auto reply = helper
+                           ? (*helper)->receive(Clock::now() + std::chrono::seconds(30), timed_out)
+                           : std::nullopt;
+    if (!reply || !std::holds_alternative<proto::Hello>(*reply)) {
+        return nullptr;
+    }
+    hello = std::get<proto::Hello>(*reply);
+    return std::move(*helper);
+}
+
+TEST(Sandbox, AHelperCannotWriteConnectOrRunProgramsAndNamesACallItDoesNotKnow) {
     auto control = ControlPage::create();
     ASSERT_TRUE(control);
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    auto helper =
-        RenderHelper::start(nullptr, **control, ConvertLimits{}.max_helper_memory_bytes, deadline);
-    ASSERT_TRUE(helper && (*helper)->send(proto::SelfTest{}));
-    const std::uint32_t sandbox = (*helper)->hello().sandbox;
+    proto::Hello hello;
+    auto helper = greeted_helper(**control, hello);
+    ASSERT_TRUE(helper && helper->send(proto::SelfTest{}));
     const std::uint32_t needed = proto::kNoNewPrivileges | proto::kNotDumpable | proto::kSeccomp;
-    EXPECT_EQ(sandbox & needed, needed);
+    EXPECT_EQ(hello.sandbox & needed, needed);
     bool timed_out = false;
-    const auto reply = (*helper)->receive(deadline, timed_out);
+    const auto reply = helper->receive(Clock::now() + std::chrono::seconds(30), timed_out);
     ASSERT_TRUE(reply && std::holds_alternative<proto::SelfTestResult>(*reply));
     // Landlock hides everything but the fonts PDFium needs, where the kernel has it.
-    const std::uint32_t refused =
-        proto::kWriteOpenRefused | proto::kSocketRefused | proto::kExecRefused |
-        ((sandbox & proto::kLandlock) != 0 ? proto::kReadOutsideFontsRefused | proto::kFontsReadable
-                                           : 0u);
+    const std::uint32_t refused = proto::kWriteOpenRefused | proto::kSocketRefused |
+                                  proto::kExecRefused |
+                                  ((hello.sandbox & proto::kLandlock) != 0
+                                       ? proto::kReadOutsideFontsRefused | proto::kFontsReadable
+                                       : 0u);
     EXPECT_EQ(std::get<proto::SelfTestResult>(*reply).bits & refused, refused);
+
+    // A call on no list ends the helper, which says which one it was.
+    ASSERT_TRUE(helper->send(proto::UnknownCall{}));
+    EXPECT_FALSE(helper->receive(Clock::now() + std::chrono::seconds(30), timed_out));
+    EXPECT_EQ(helper->end(), HelperEnd::SandboxViolation);
+    EXPECT_EQ(helper->report(),
+              "brightleaf-render: the sandbox does not allow system call sysfs (139)");
 }
 
 // Pages marked 'e' never finish loading (a form drawn twice by each of 30 nested

@@ -80,8 +80,7 @@ class RenderTest : public ::testing::Test {
     void SetUp() override {
         test::write_file(dir_ / "fixture.pdf", fixture_pdf());
         const auto lock = test::pdfium().lock();
-        std::string password;
-        auto opened = open_pdf(test::pdfium(), dir_ / "fixture.pdf", password, ConvertLimits{});
+        auto opened = open_pdf(test::pdfium(), dir_ / "fixture.pdf", {}, ConvertLimits{});
         ASSERT_TRUE(opened) << opened.error().message;
         document_.reset(opened->release());
     }

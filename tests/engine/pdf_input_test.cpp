@@ -1,4 +1,4 @@
-#include "engine/pdf_input.h"
+#include "engine/input_file.h"
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -140,7 +140,7 @@ TEST(OpenPdf, AsksForRefusesAndAcceptsPasswordsAndWipesThem) {
             std::string password = given;
             password.reserve(64);  // on the heap, so that its storage is released
             const auto lock = test::pdfium().lock();
-            auto pdf = open_pdf(test::pdfium(), file, password, ConvertLimits{});
+            auto pdf = open_pdf(test::pdfium(), file, std::move(password), ConvertLimits{});
             EXPECT_TRUE(password.empty()) << given;
             EXPECT_LT(password.capacity(), 64u) << given;
         }

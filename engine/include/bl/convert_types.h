@@ -172,6 +172,9 @@ struct ConvertResult {
     std::uint32_t pages_failed = 0;
     bool cancelled = false;
     std::optional<ConvertError> error;  // what stopped the job, if anything did
+    // What render helpers that ended badly said of why ("Page 3: ..."), for a
+    // debug log; the user's messages are in the errors.
+    std::vector<std::string> diagnostics;
 };
 
 enum class ProgressStage : std::uint32_t {

@@ -11,11 +11,6 @@
 
 namespace bl {
 
-namespace detail {
-// Test seams for a whole job (engine/job_hooks.h); none in normal use.
-struct JobHooks;
-}  // namespace detail
-
 struct JobRequest {
     ConvertRequest convert;
     // Gather the written pages into "<input name>.zip" in the output folder. The
@@ -47,7 +42,7 @@ MaybeError validate_request(const ConvertRequest& request);
 // Converts, then makes the ZIP archive if it is wanted and any page was
 // written. Never throws; progress arrives on the calling thread.
 JobResult run_job(JobRequest request, const ProgressCallback& progress,
-                  const CancellationToken& token, const detail::JobHooks* hooks = nullptr);
+                  const CancellationToken& token);
 
 // Whether an error's message already names its page ("Page 3: ..."), as the
 // pre-flight's do; a page's other messages need the page put in front.

@@ -30,6 +30,10 @@ class Secret {
     const char* c_str() const { return text_.c_str(); }
     // Zeroes every byte and releases the storage.
     void clear();
+    // Keeps the first `size` bytes (never more than there are) and zeroes the rest.
+    void truncate(std::size_t size);
+
+    friend bool operator==(const Secret& a, const Secret& b) { return a.text_ == b.text_; }
 
   private:
     std::string text_;
@@ -41,7 +45,7 @@ inline constexpr std::size_t kMaxPasswordBytes = 127;
 
 // Cuts `password` to at most kMaxPasswordBytes, never inside a UTF-8 character,
 // and zeroes the bytes it cuts off.
-void cap_password(std::string& password);
+void cap_password(Secret& password);
 
 // Turns core dumps off for the whole process (not dumpable, core size limit 0),
 // so that no dump carries a password. Returns false if either step failed.

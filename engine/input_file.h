@@ -1,6 +1,6 @@
-// Input checks: from a path to an opened, checked input file, or to one error
-// whose message the user reads unchanged. Also the rules applied to what the
-// render helper reports of a document, so that both sides word them alike.
+// The input file: from a path to an opened, checked PDF file, or to one error
+// whose message the user reads unchanged. The engine checks and opens it; the
+// render helper reads it through the descriptor it is handed.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 
 #include "bl/convert_types.h"
 #include "bl/unique_fd.h"
-#include "engine/render_protocol.h"
 
 namespace bl {
 
@@ -30,15 +29,5 @@ bool read_at(const InputFile& file, std::uint64_t offset, void* buffer, std::uin
 
 // "1048575 bytes", "1 MiB", "3 GiB": whole units, truncated.
 std::string format_size(std::uint64_t bytes);
-
-// Sets every byte to zero, then empties the string and releases its storage.
-void secure_clear(std::string& text);
-
-// The error of a document that did not load.
-ConvertError load_error(protocol::LoadStatus status, bool had_password);
-
-// The document's facts from a helper's report, or why it cannot be converted.
-Result<DocumentInfo> document_info(protocol::Opened opened, std::uint64_t file_size,
-                                   bool had_password, const ConvertLimits& limits);
 
 }  // namespace bl
