@@ -16,7 +16,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+
 #include <utility>
+#include "bl/unique_fd.h"
 
 namespace bl::sandbox {
 
@@ -106,20 +108,18 @@ int apply_landlock() {
     if (fd < 0) {
         return 0;
     }
-    const int ruleset_fd = static_cast<int>(fd);
+    const UniqueFd ruleset_fd(static_cast<int>(fd));
     for (const char* folder : kFontFolders) {
-        const int folder_fd = ::open(folder, O_PATH | O_CLOEXEC | O_DIRECTORY);
-        if (folder_fd < 0) {
+        const UniqueFd folder_fd(::open(folder, O_PATH | O_CLOEXEC | O_DIRECTORY));
+        if (!folder_fd) {
             continue;
         }
         LandlockPathBeneathAttr rule{};
         rule.allowed_access = kAccessFsReadFile | kAccessFsReadDir;
-        rule.parent_fd = folder_fd;
-        ::syscall(kSysLandlockAddRule, ruleset_fd, kLandlockRulePathBeneath, &rule, 0);
-        ::close(folder_fd);
+        rule.parent_fd = folder_fd.get();
+        ::syscall(kSysLandlockAddRule, ruleset_fd.get(), kLandlockRulePathBeneath, &rule, 0);
     }
-    const bool applied = ::syscall(kSysLandlockRestrictSelf, ruleset_fd, 0) == 0;
-    ::close(ruleset_fd);
+    const bool applied = ::syscall(kSysLandlockRestrictSelf, ruleset_fd.get(), 0) == 0;
     return applied ? abi : 0;
 }
 
@@ -439,18 +439,15 @@ void make_unknown_call() {
 std::uint32_t self_test() {
     std::uint32_t bits = 0;
     const std::string probe = "/tmp/brightleaf-sandbox-" + std::to_string(::getpid());
-    const int written = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (written < 0) {
+    if (const UniqueFd written(
+            ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        !written) {
         bits |= protocol::kWriteOpenRefused;
     } else {
-        ::close(written);
         ::unlink(probe.c_str());
     }
-    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket < 0) {
+    if (!UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))) {
         bits |= protocol::kSocketRefused;
-    } else {
-        ::close(socket);
     }
     char program[] = "/bin/true";
     char* const arguments[] = {program, nullptr};
@@ -458,11 +455,8 @@ std::uint32_t self_test() {
     if (::execve(program, arguments, environment) != 0) {
         bits |= protocol::kExecRefused;
     }
-    const int outside = ::open("/etc/passwd", O_RDONLY | O_CLOEXEC);
-    if (outside < 0) {
+    if (!UniqueFd(::open("/etc/passwd", O_RDONLY | O_CLOEXEC))) {
         bits |= protocol::kReadOutsideFontsRefused;
-    } else {
-        ::close(outside);
     }
     for (const char* folder : kFontFolders) {
         if (DIR* listing = ::opendir(folder)) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -150,6 +151,12 @@ TEST_P(AnyHelpersTest, ThreeSelectedPagesGiveThreeFilesAndAProgressSequence) {
         }
         EXPECT_EQ(test::names_in(out_),
                   (Names{"report_page_0001.jpg", "report_page_0002.jpg", "report_page_0004.jpg"}));
+        // The same bytes, however many helpers drew them.
+        static std::map<std::string, std::string> first_seen;
+        for (const std::string& name : test::names_in(out_)) {
+            const std::string bytes = test::read_file(out_ / name);
+            EXPECT_EQ(first_seen.emplace(name, bytes).first->second, bytes) << name;
+        }
     }
 }
 
@@ -195,6 +202,25 @@ TEST_P(AnyHelpersTest, DiskFullOrTheOutputLimitStopsTheJobAndKeepsTheEarlierPage
         EXPECT_EQ(std::tuple(result.pages_written, result.pages_failed),
                   std::tuple(error.page - 1, 1u));
         EXPECT_EQ(test::names_in(out_), full ? Names{"p1.jpg"} : Names{});
+    }
+}
+
+TEST_F(ConvertTest, OpenFailuresKeepTheirKindWhenTheJobLimitHasPassed) {
+    // Only an open that the job's limit cut off is a time-out.
+    test::write_file(dir_ / "plain.pdf", test::simple_pdf(1));
+    ASSERT_TRUE(test::qpdf_encrypt(dir_ / "plain.pdf", dir_ / "locked.pdf", "pw", "o", 128, true));
+    test::write_file(dir_ / "damaged.pdf", "%PDF-1.7\n" + std::string(5000, '#'));
+    fs::create_directory(dir_ / "folder.pdf");
+    const std::pair<const char*, ErrorKind> cases[] = {{"locked.pdf", ErrorKind::PasswordRequired},
+                                                       {"damaged.pdf", ErrorKind::DamagedPdf},
+                                                       {"folder.pdf", ErrorKind::InputUnreadable},
+                                                       {"absent.pdf", ErrorKind::InputNotFound}};
+    for (const auto& [name, kind] : cases) {
+        ConvertRequest req = request(test::simple_pdf(1));
+        req.input = dir_ / name;
+        req.limits.job_timeout_ms = 1;
+        const ConvertResult result = run(std::move(req));
+        EXPECT_EQ(result.error ? result.error->kind : ErrorKind::InternalError, kind) << name;
     }
 }
 

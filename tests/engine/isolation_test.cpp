@@ -2,12 +2,15 @@
 // sandbox as proved from inside a helper, and what a job does when a helper dies
 // or will not stop.
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <thread>
 
+#include "bl/inspection.h"
 #include "engine/converter.h"
 #include "engine/render_helper.h"
 #include "engine/render_protocol.h"
@@ -162,27 +165,44 @@ class IsolationTest : public ::testing::Test {
     detail::DriverHooks hooks_;
 };
 
-TEST_F(IsolationTest, HelpersKilledMidPageFailOnlyTheirPagesUntilThreeInARow) {
+// Makes a helper seem to say something nobody asked it: a frame written on its
+// own end of the socket, which the engine reads as the helper's. Needs the
+// right to take a descriptor from another process, as root has.
+bool speak_for_helper(int pid, const std::vector<std::uint8_t>& frame) {
+    const UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    const UniqueFd socket(
+        process ? static_cast<int>(::syscall(SYS_pidfd_getfd, process.get(), proto::kSocketFd, 0))
+                : -1);
+    return socket &&
+           ::write(socket.get(), frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
+}
+
+TEST_F(IsolationTest, HelpersThatDieOrBreakTheProtocolFailOnlyTheirPagesUntilThreeInARow) {
     const struct {
         std::string pattern;
         std::set<std::uint32_t> killed;
         std::set<std::string> written;
         std::uint32_t failed;
         bool job_ends;
+        bool breach = false;  // instead of a crash, a reply that is not due
     } cases[] = {
         // A crash in the middle of page 2 of 4: a fresh helper takes page 3.
         {"pepp", {2}, {"p1.jpg", "p3.jpg", "p4.jpg"}, 1, false},
+        {"pepp", {2}, {"p1.jpg", "p3.jpg", "p4.jpg"}, 1, false, true},
         // Two in a row are still survived (page 4 runs out of time); the third ends the job.
         {"eepe", {1, 2}, {"p3.jpg"}, 3, false},
         {"eeepp", {1, 2, 3}, {}, 3, true},
     };
+    const auto unasked = proto::encode(proto::SelfTestResult{});
     // With pages rendered ahead by other helpers too, only the killed one's page fails.
     for (const int helpers : {1, 4}) {
         for (const auto& item : cases) {
             SCOPED_TRACE(item.pattern + " with " + std::to_string(helpers) + " helpers");
-            hooks_.render_started = [&item](std::uint32_t page, int pid) {
+            hooks_.render_started = [&](std::uint32_t page, int pid) {
                 // Never -1, which would signal every process there is.
-                if (item.killed.count(page) != 0) {
+                if (item.killed.count(page) != 0 && item.breach) {
+                    ASSERT_TRUE(pid > 1 && speak_for_helper(pid, unasked));
+                } else if (item.killed.count(page) != 0) {
                     ASSERT_EQ(pid > 1 ? ::kill(pid, SIGSEGV) : -1, 0);
                 }
             };
@@ -197,10 +217,57 @@ TEST_F(IsolationTest, HelpersKilledMidPageFailOnlyTheirPagesUntilThreeInARow) {
                     result.page_results.at(page - 1).error,
                     make_error(ErrorKind::RenderFailed, "The page could not be rendered.", page));
             }
+            EXPECT_EQ(result.diagnostics.empty() ? "" : result.diagnostics.front(),
+                      item.breach ? "Page 2: the render helper sent SelfTestResult where nothing "
+                                    "of the kind was due"
+                                  : "Page " + std::to_string(*item.killed.begin()) +
+                                        ": the render helper crashed");
             EXPECT_EQ(result.error ? result.error->page : 0u, item.job_ends ? 3u : 0u);
             EXPECT_EQ(result.page_results.size(), item.job_ends ? 3u : item.pattern.size());
         }
     }
+}
+
+// 2,000,000 references to one page in the page tree: the parser holds them all.
+std::string wide_page_tree() {
+    PdfWriter writer;
+    writer.add_page(test::page_of_size(612, 792));
+    writer.set_kids_repeat(2'000'000);
+    writer.set_page_count_override(2'000'000);
+    return writer.build();
+}
+
+TEST_F(IsolationTest, OpensAreHeldToTheJobLimitAndTheMemoryCap) {
+    // A helper started after a death opens the document again; frozen there, it
+    // is ended at the job's limit like a page.
+    ConvertRequest req = request("pp");
+    req.limits.render_helpers = 1;
+    req.limits.job_timeout_ms = 1500;
+    hooks_.render_started = [](std::uint32_t page, int pid) {
+        ASSERT_EQ(pid > 1 ? ::kill(pid, page == 1 ? SIGSEGV : SIGSTOP) : -1, 0);
+    };
+    const auto start = Clock::now();
+    ConvertResult result = convert(std::move(req), {}, CancellationToken{}, hooks_);
+    EXPECT_LT(elapsed_ms(start, Clock::now()), 1500 + 1000 + 1500);
+    EXPECT_EQ(result.error,
+              make_error(ErrorKind::TimedOut, "The conversion took longer than the allowed time."));
+    EXPECT_EQ(result.page_results.at(1).error->kind, ErrorKind::TimedOut);
+
+    // Builds with sanitizers run their helpers without the cap.
+    const auto hello = probe_helper();
+    if (!hello || (hello->sandbox & proto::kMemoryLimit) == 0) {
+        GTEST_SKIP() << "the helpers run without a memory cap here";
+    }
+    test::write_file(dir_ / "wide.pdf", wide_page_tree());
+    req = request("p");
+    req.input = dir_ / "wide.pdf";
+    req.limits.max_helper_memory_bytes = 200u << 20;
+    const auto not_enough =
+        make_error(ErrorKind::OutOfMemory, "Not enough memory to open this PDF.");
+    EXPECT_EQ(convert(std::move(req), {}, CancellationToken{}, {}).error, not_enough);
+    ConvertLimits limits;
+    limits.max_helper_memory_bytes = 200u << 20;
+    EXPECT_EQ(test::error_of(inspect_pdf(dir_ / "wide.pdf", {}, limits)), not_enough);
 }
 
 TEST_F(IsolationTest, AnEndlessPageIsEndedAtItsDeadlineOrASecondAfterACancel) {

@@ -89,10 +89,15 @@ std::string PdfWriter::build() const {
         kids += ref(page_object) + " ";
     }
 
+    std::string listed;
+    listed.reserve(kids.size() * static_cast<std::size_t>(kids_repeat_));
+    for (int i = 0; i < kids_repeat_; ++i) {
+        listed += kids;
+    }
     const int count = count_override_ ? *count_override_ : static_cast<int>(pages_.size());
     all[static_cast<std::size_t>(catalog - 1)] = "<< /Type /Catalog /Pages " + ref(tree) + " >>";
     all[static_cast<std::size_t>(tree - 1)] =
-        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>";
+        "<< /Type /Pages /Kids [" + listed + "] /Count " + std::to_string(count) + " >>";
     all[static_cast<std::size_t>(font - 1)] =
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
 

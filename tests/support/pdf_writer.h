@@ -38,6 +38,8 @@ class PdfWriter {
     int add_page(PdfPage page);
     // Overrides /Count of the page tree (for damaged documents).
     void set_page_count_override(int count) { count_override_ = count; }
+    // Lists the pages this many times over in the page tree (for huge trees).
+    void set_kids_repeat(int times) { kids_repeat_ = times; }
     // Junk written before the "%PDF-" header.
     void set_prefix(std::string prefix) { prefix_ = std::move(prefix); }
 
@@ -53,6 +55,7 @@ class PdfWriter {
     std::vector<std::string> objects_;  // object n is objects_[n - 1]
     std::vector<PdfPage> pages_;
     std::optional<int> count_override_;
+    int kids_repeat_ = 1;
     std::string prefix_;
 };
 
