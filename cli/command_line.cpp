@@ -225,7 +225,8 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     CLI::App app{"Converts every page of each PDF into a JPEG image; each PDF is one job.",
                  kProgramName};
     app.footer(kFooter);
-    app.set_version_flag("--version", version_text(),
+    // Asked for only when wanted: finding out the sandbox starts a helper.
+    app.set_version_flag("--version", std::function<std::string()>(version_text),
                          "Show the program's and its libraries' versions and exit");
     add_image_options(app, options, texts);
     add_run_options(app, options);

@@ -171,7 +171,9 @@ MaybeError Job::prepare_helpers() {
     }
     // More helpers than pages would only wait.
     helpers_ = std::max<std::size_t>(std::min(helpers_, pages_.size()), 1);
-    if (!pool_->prepare(helpers_, largest, kPixelBytes)) {
+    // A page being encoded while every helper draws needs one buffer more.
+    const std::size_t buffers = std::min(helpers_ + 1, pages_.size());
+    if (!pool_->prepare(helpers_, buffers, largest, kPixelBytes)) {
         return job_out_of_memory_error();
     }
     return std::nullopt;

@@ -256,9 +256,11 @@ void PagePipeline::on_rendered(RenderOutcome outcome) {
     found->second.rendered = std::move(outcome);
     if (failed) {
         settle(index);
-    } else {
+    } else if (index + 1 < s_.pages.size() || cursor_ != index) {
         start_encode(index);
     }
+    // The last page, with nothing before it left to commit, is encoded by the
+    // commit itself: no thread would run beside it.
 }
 
 void PagePipeline::start_encode(std::uint32_t index) {

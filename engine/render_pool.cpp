@@ -142,15 +142,16 @@ bool RenderPool::start_helper(Slot& slot) {
     return true;
 }
 
-bool RenderPool::prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes) {
+bool RenderPool::prepare(std::size_t helpers, std::size_t buffers, std::size_t bytes,
+                         std::int32_t pixel_bytes) {
     pixel_bytes_ = pixel_bytes;
     slots_.resize(std::max<std::size_t>(helpers, 1));
     bytes = std::max<std::size_t>(bytes, 1);
-    for (std::size_t i = 0; i < slots_.size() + 1; ++i) {
+    for (std::size_t i = 0; i < std::max<std::size_t>(buffers, 1); ++i) {
         Buffer buffer;
-        buffer.fd = sealed_memory_file("brightleaf-page", bytes);
+        buffer.fd = sealed_memory_file("brightleaf-page", bytes, true);
         // The engine only reads what the helpers draw.
-        buffer.map = buffer.fd ? MemoryMap(buffer.fd.get(), bytes, false) : MemoryMap();
+        buffer.map = buffer.fd ? MemoryMap(buffer.fd.get(), bytes, false, true) : MemoryMap();
         if (!buffer.map) {
             return false;
         }

@@ -51,11 +51,12 @@ class RenderPool {
     // What the last helper that ended badly reported; empty if nothing.
     const std::string& last_report() const { return last_report_; }
 
-    // Sets how many helpers may work at once and makes one shared buffer of
-    // `bytes` for each and one more, for pixels of `pixel_bytes` (3: BGR, 4:
-    // BGRx); false when the memory is not to be had. The one more lets a page be
+    // Sets how many helpers may work at once and makes `buffers` shared buffers
+    // of `bytes`, for pixels of `pixel_bytes` (3: BGR, 4: BGRx); false when the
+    // memory is not to be had. One more buffer than helpers lets a page be
     // encoded while every helper draws.
-    bool prepare(std::size_t helpers, std::size_t bytes, std::int32_t pixel_bytes);
+    bool prepare(std::size_t helpers, std::size_t buffers, std::size_t bytes,
+                 std::int32_t pixel_bytes);
 
     // True when a helper (running or to be started) and a buffer are free.
     bool can_dispatch() const;

@@ -15,8 +15,9 @@ class MemoryMap {
   public:
     MemoryMap() = default;
     // Maps `size` bytes of `fd` shared, for reading or also for writing; an
-    // empty map when that fails.
-    MemoryMap(int fd, std::size_t size, bool writable);
+    // empty map when that fails. `populate` sets up every page at once, which
+    // costs far less than a fault for each page at its first touch.
+    MemoryMap(int fd, std::size_t size, bool writable, bool populate = false);
     MemoryMap(const MemoryMap&) = delete;
     MemoryMap& operator=(const MemoryMap&) = delete;
     MemoryMap(MemoryMap&& other) noexcept
@@ -35,7 +36,8 @@ class MemoryMap {
 };
 
 // A memory file of `size` bytes whose size is sealed, so that the other side
-// cannot shrink it under a mapping; an empty descriptor when that fails.
-UniqueFd sealed_memory_file(const char* name, std::size_t size);
+// cannot shrink it under a mapping; an empty descriptor when that fails. With
+// `allocate`, its memory is taken at once rather than page by page.
+UniqueFd sealed_memory_file(const char* name, std::size_t size, bool allocate = false);
 
 }  // namespace bl

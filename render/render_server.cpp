@@ -179,7 +179,7 @@ bool Server::handle(proto::Open& request) {
 bool Server::handle(const proto::MapBuffer& request, UniqueFd memory) {
     MemoryMap& mapping = buffers_[request.slot];
     mapping.reset();
-    mapping = MemoryMap(memory.get(), request.size, true);
+    mapping = MemoryMap(memory.get(), request.size, true, true);
     return static_cast<bool>(mapping);
 }
 
