@@ -10,8 +10,8 @@
 #include "bl/job.h"
 #include "bl/live_checks.h"
 #include "engine/errors.h"
+#include "engine/image_format.h"
 #include "engine/input_file.h"
-#include "engine/jpeg_encoder.h"
 #include "engine/output_file.h"
 #include "engine/page_pipeline.h"
 #include "engine/render_helper.h"
@@ -123,9 +123,8 @@ MaybeError Job::plan_pages(const std::vector<std::int32_t>& selection) {
             return make_error(ErrorKind::InvalidNamingTemplate,
                               "Pages " + std::to_string(known->second) + " and " +
                                   std::to_string(number) + " would both be saved as \"" +
-                                  page.name +
-                                  ".jpg\". Change the naming template or use a shorter file "
-                                  "name.");
+                                  page.name + image_format(request_.image).extension +
+                                  "\". Change the naming template or use a shorter file name.");
         }
 
         total_pixels += static_cast<std::uint64_t>(page.size.width) *
@@ -142,7 +141,7 @@ MaybeError Job::plan_pages(const std::vector<std::int32_t>& selection) {
 
 MaybeError Job::check_names_are_free() const {
     for (const PlannedPage& page : pages_) {
-        const std::string file_name = page.name + ".jpg";
+        const std::string file_name = page.name + image_format(request_.image).extension;
         // A query that fails counts as nothing there; the commit decides in the end.
         if (name_is_taken(request_.output_folder / to_path(file_name)).value_or(false)) {
             return make_error(ErrorKind::OutputExists,
@@ -157,7 +156,7 @@ MaybeError Job::check_names_are_free() const {
 MaybeError Job::prepare_helpers() {
     // The encoder is checked here, so that settings it refuses fail the job
     // before any page; each encode thread then makes its own.
-    if (auto encoder = create_jpeg_encoder(request_.image); !encoder) {
+    if (auto encoder = image_format(request_.image).create_encoder(request_.image); !encoder) {
         return std::move(encoder.error());
     }
     std::size_t largest = 0;

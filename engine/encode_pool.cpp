@@ -1,5 +1,6 @@
 #include "engine/encode_pool.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -44,9 +45,9 @@ bool EncodePool::submit(Task task) {
 }
 
 void EncodePool::work() {
-    auto created = create_jpeg_encoder(image_);
-    const Result<JpegEncoder*> encoder =
-        created ? Result<JpegEncoder*>(created->get()) : tl::unexpected(created.error());
+    auto created = image_format(image_).create_encoder(image_);
+    const Result<ImageEncoder*> encoder =
+        created ? Result<ImageEncoder*>(created->get()) : tl::unexpected(created.error());
     std::unique_lock lock(mutex_);
     for (;;) {
         ++idle_;

@@ -1,5 +1,5 @@
 // The threads that encode and save pages beside the rendering. Each has its own
-// JPEG encoder; threads are started as work arrives, up to a fixed number.
+// encoder; threads are started as work arrives, up to a fixed number.
 #pragma once
 
 #include <condition_variable>
@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "bl/convert_types.h"
-#include "engine/jpeg_encoder.h"
+#include "engine/image_format.h"
 
 namespace bl {
 
 class EncodePool {
   public:
     // A task gets the encoder of the thread that runs it, or why there is none.
-    using Task = std::function<void(Result<JpegEncoder*> encoder)>;
+    using Task = std::function<void(Result<ImageEncoder*> encoder)>;
 
     // `may_start_thread`, when set, is asked before each thread is started (tests
     // use it to act out a system that has none to give).

@@ -1,3 +1,4 @@
+#include "bl/naming_template.h"
 #include "engine/naming_template.h"
 
 #include <algorithm>

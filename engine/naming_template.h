@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "bl/live_checks.h"
+#include "bl/naming_template.h"
 
 namespace bl {
 

@@ -276,13 +276,14 @@ Result<fs::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy)
 }
 
 Result<std::unique_ptr<OutputFile>> prepare_page_file(const fs::path& folder, std::string_view name,
-                                                      const std::vector<std::uint8_t>& jpeg,
+                                                      std::string_view extension,
+                                                      const std::vector<std::uint8_t>& bytes,
                                                       const detail::OutputSyscalls& calls) {
-    auto file = create_output_file(folder, name, ".jpg", calls);
+    auto file = create_output_file(folder, name, extension, calls);
     if (!file) {
         return tl::unexpected(std::move(file.error()));
     }
-    if (auto error = write_all(**file, jpeg.data(), jpeg.size())) {
+    if (auto error = write_all(**file, bytes.data(), bytes.size())) {
         return tl::unexpected(std::move(*error));
     }
     if (auto error = sync_output_file(**file)) {
@@ -294,7 +295,7 @@ Result<std::unique_ptr<OutputFile>> prepare_page_file(const fs::path& folder, st
 Result<fs::path> write_page_file(const fs::path& folder, std::string_view name,
                                  const std::vector<std::uint8_t>& jpeg, ExistingFilePolicy policy,
                                  const detail::OutputSyscalls& calls) {
-    auto file = prepare_page_file(folder, name, jpeg, calls);
+    auto file = prepare_page_file(folder, name, ".jpg", jpeg, calls);
     if (!file) {
         return tl::unexpected(std::move(file.error()));
     }

@@ -79,10 +79,10 @@ MaybeError sync_output_file(OutputFile& file);
 Result<std::filesystem::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy);
 
 // Everything of write_page_file but the commit: the temporary file for `name`
-// + ".jpg", written and synced.
+// + `extension`, written and synced.
 Result<std::unique_ptr<OutputFile>> prepare_page_file(
-    const std::filesystem::path& folder, std::string_view name,
-    const std::vector<std::uint8_t>& jpeg,
+    const std::filesystem::path& folder, std::string_view name, std::string_view extension,
+    const std::vector<std::uint8_t>& bytes,
     const detail::OutputSyscalls& calls = detail::real_output_syscalls());
 
 // Writes one page's JPEG bytes as `name` + ".jpg"; nothing partial remains on

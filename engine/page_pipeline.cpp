@@ -8,7 +8,7 @@
 
 #include "engine/encode_pool.h"
 #include "engine/errors.h"
-#include "engine/jpeg_encoder.h"
+#include "engine/image_format.h"
 
 namespace bl {
 
@@ -48,7 +48,7 @@ std::uint64_t pixels_of(const PlannedPage& page) {
 // name, not yet given its final one.
 struct EncodedPage {
     PageResult page_result;  // with the encode time, and the error if encoding failed
-    std::uint64_t jpeg_bytes = 0;
+    std::uint64_t bytes = 0;
     std::unique_ptr<OutputFile> file;
     std::optional<ConvertError> write_error;
     std::exception_ptr thrown;  // rethrown at the commit, where the job ends with it
@@ -132,7 +132,7 @@ class PagePipeline {
     void on_rendered(RenderOutcome outcome);
     void start_encode(std::uint32_t index);
     // On whichever thread encodes; it touches no record.
-    EncodedPage encode(std::uint32_t index, const RenderOutcome& rendered, JpegEncoder& encoder,
+    EncodedPage encode(std::uint32_t index, const RenderOutcome& rendered, ImageEncoder& encoder,
                        PageResult page_result) const;
     void take_encoded();
     void settle(std::uint32_t index);
@@ -163,7 +163,7 @@ class PagePipeline {
     std::uint64_t bytes_produced_ = 0;
     std::uint32_t in_flight_ = 0;  // dispatched, and neither encoded nor failed
     std::optional<std::uint32_t> exclusive_;
-    std::unique_ptr<JpegEncoder> own_encoder_;  // for pages no encode thread took
+    std::unique_ptr<ImageEncoder> own_encoder_;  // for pages no encode thread took
     std::mutex done_mutex_;
     std::vector<std::pair<std::uint32_t, EncodedPage>> done_;
     // Last, so that its threads end before anything they use goes.
@@ -270,7 +270,7 @@ void PagePipeline::start_encode(std::uint32_t index) {
     rendered.buffer = record.rendered->buffer;
     rendered.stride = record.rendered->stride;
     record.encoding = encoders_.submit(
-        [this, index, rendered, page_result](Result<JpegEncoder*> encoder) mutable {
+        [this, index, rendered, page_result](Result<ImageEncoder*> encoder) mutable {
             EncodedPage encoded;
             try {
                 if (encoder) {
@@ -291,28 +291,29 @@ void PagePipeline::start_encode(std::uint32_t index) {
 }
 
 EncodedPage PagePipeline::encode(std::uint32_t index, const RenderOutcome& rendered,
-                                 JpegEncoder& encoder, PageResult page_result) const {
+                                 ImageEncoder& encoder, PageResult page_result) const {
     const PlannedPage& page = s_.pages[index];
     if (s_.hooks.before_encode) {
         s_.hooks.before_encode(page.number);
     }
     EncodedPage encoded;
     const auto start = Clock::now();
-    auto jpeg = encode_jpeg(encoder, s_.pool.pixels(rendered.buffer), page.size.width,
-                            page.size.height, rendered.stride, s_.pixel_bytes == 3);
+    auto image = encoder.encode(s_.pool.pixels(rendered.buffer), page.size.width, page.size.height,
+                                rendered.stride, s_.pixel_bytes == 3);
     page_result.encode_ms = elapsed_ms(start, Clock::now());
     // The pixels are used: the buffer may take the next page while this one is saved.
     s_.pool.release(rendered.buffer);
-    if (!jpeg) {
-        page_result.error = with_page(std::move(jpeg.error()), page.number);
+    if (!image) {
+        page_result.error = with_page(std::move(image.error()), page.number);
         encoded.page_result = std::move(page_result);
         return encoded;
     }
-    encoded.jpeg_bytes = jpeg->size();
+    encoded.bytes = image->size();
     encoded.page_result = std::move(page_result);
     // Written and synced here, beside the other work; only the final name is
     // given in page order.
-    auto file = prepare_page_file(s_.request.output_folder, page.name, *jpeg, s_.output);
+    auto file = prepare_page_file(s_.request.output_folder, page.name,
+                                  image_format(s_.request.image).extension, *image, s_.output);
     if (file) {
         encoded.file = std::move(*file);
     } else {
@@ -341,7 +342,7 @@ void PagePipeline::encode_here(std::uint32_t index) {
     // No thread took the page: it is encoded on this one, as in turn.
     PageResult page_result = fresh_result(index);
     if (!own_encoder_) {
-        auto created = create_jpeg_encoder(s_.request.image);
+        auto created = image_format(s_.request.image).create_encoder(s_.request.image);
         if (!created) {
             s_.pool.release(records_.at(index).rendered->buffer);
             page_result.error = with_page(std::move(created.error()), page_result.page);
@@ -409,7 +410,7 @@ void PagePipeline::commit(std::uint32_t index) {
     const std::uint32_t page = page_result.page;
     std::optional<ConvertError> stop;
     if (!page_result.error) {
-        bytes_produced_ += encoded.jpeg_bytes;
+        bytes_produced_ += encoded.bytes;
         std::optional<ConvertError> error;
         if (bytes_produced_ > s_.request.limits.max_job_output_bytes) {
             error = make_error(ErrorKind::LimitExceeded,
@@ -419,7 +420,7 @@ void PagePipeline::commit(std::uint32_t index) {
             error = with_page(std::move(*encoded.write_error), page);
         } else if (auto path = commit_output_file(*encoded.file, s_.request.existing_files)) {
             page_result.output_path = std::move(*path);
-            page_result.bytes = encoded.jpeg_bytes;
+            page_result.bytes = encoded.bytes;
         } else {
             error = with_page(std::move(path.error()), page);
         }

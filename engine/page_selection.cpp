@@ -1,4 +1,4 @@
-#include "bl/live_checks.h"
+#include "bl/page_selection.h"
 
 #include <algorithm>
 #include <optional>

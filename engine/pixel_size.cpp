@@ -1,4 +1,4 @@
-#include "bl/live_checks.h"
+#include "bl/pixel_size.h"
 
 #include <climits>
 #include <cmath>
