@@ -33,6 +33,7 @@
 
 #include "bl/live_checks.h"
 #include "desktop/job_queue_model.h"
+#include "desktop/job_request.h"
 
 namespace bl::desktop {
 
@@ -45,10 +46,6 @@ constexpr std::int32_t kSyntaxOnlyPageCount = 1000000;
 
 std::string utf8(const QString& text) {
     return text.toUtf8().toStdString();
-}
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QColor toColour(bl::Rgb rgb) {
@@ -144,7 +141,8 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     advancedGroup_ = named(new QGroupBox(tr("Advanced settings"), parent), "advancedGroup");
     auto* form = new QFormLayout(advancedGroup_);
     dpiSpin_ = named(new QDoubleSpinBox(advancedGroup_), "dpiSpin");
-    dpiSpin_->setRange(10.0, 600.0);
+    // The engine's own bounds, so that no value the box takes is refused later.
+    dpiSpin_->setRange(bl::ConvertLimits{}.min_dpi, bl::ConvertLimits{}.max_dpi);
     dpiSpin_->setDecimals(0);
     dpiSpin_->setSuffix(tr(" DPI"));
     dpiSpin_->setValue(150.0);
