@@ -61,7 +61,8 @@ QString MainWindow::summaryText(const RunSummary& summary) {
 void MainWindow::startConversion() {
     const QString reason = notReadyReason();
     if (!reason.isEmpty()) {
-        statusLabel_->setText(reason);
+        notice_ = reason;
+        render();
         return;
     }
     QString error;
@@ -76,79 +77,78 @@ QString MainWindow::jobFileName(quint64 id) const {
 }
 
 void MainWindow::handleRunStarted(int fileCount) {
-    runFileIndex_ = 0;
-    runFileCount_ = fileCount;
-    setSettingsEnabled(false);
-    progressBar_->setRange(0, 0);
-    progressBar_->show();
-    statusLabel_->setText(fileCount == 1 ? tr("Starting 1 file\u2026")
-                                         : tr("Starting %1 files\u2026").arg(fileCount));
-    showRunProgress(0, 0);
+    runView_ = RunView{};
+    runView_.fileCount = fileCount;
     updateControls();
-}
-
-void MainWindow::showRunProgress(int pagesDone, int pagesTotal) {
-    const double fileShare = pagesTotal > 0 ? static_cast<double>(pagesDone) / pagesTotal : 0.0;
-    const double fraction =
-        runFileCount_ > 0 ? std::clamp((runFileIndex_ + fileShare) / runFileCount_, 0.0, 1.0) : 0.0;
-    const int percent = static_cast<int>(fraction * 100.0);
-    setWindowTitle(tr("%1% \u2014 Brightleaf \u2014 PDF to JPG").arg(percent));
-    integration_->setProgress(fraction);
 }
 
 void MainWindow::handleJobStarted(qulonglong id, int fileIndex, int fileCount) {
-    runFileIndex_ = fileIndex;
-    runFileCount_ = fileCount;
-    progressBar_->setRange(0, 0);
-    showRunProgress(0, 0);
-    // A cancel asked for stays on screen until the run has ended.
-    if (controller_.isCancelling()) {
-        return;
-    }
-    statusLabel_->setText(
-        tr("Converting %1 (file %2 of %3)\u2026")
-            .arg(jobFileName(id), QString::number(fileIndex + 1), QString::number(fileCount)));
+    runView_ = RunView{fileCount, fileIndex, jobFileName(id)};
+    render();
 }
 
 void MainWindow::handleJobProgress(qulonglong id, int pagesDone, int pagesTotal) {
-    progressBar_->setRange(0, std::max(pagesTotal, 1));
-    progressBar_->setValue(pagesDone);
-    showRunProgress(pagesDone, pagesTotal);
+    runView_.fileName = jobFileName(id);
+    runView_.pagesDone = pagesDone;
+    runView_.pagesTotal = pagesTotal;
+    render();
+}
+
+void MainWindow::renderRun() {
+    const RunView& run = runView_;
+    // A busy bar until the file's first page report.
+    progressBar_->setRange(0, run.pagesTotal < 0 ? 0 : std::max(run.pagesTotal, 1));
+    progressBar_->setValue(run.pagesTotal < 0 ? 0 : run.pagesDone);
+    progressBar_->show();
+    const double fileShare =
+        run.pagesTotal > 0 ? static_cast<double>(run.pagesDone) / run.pagesTotal : 0.0;
+    const double fraction =
+        run.fileCount > 0
+            ? std::clamp((std::max(run.fileIndex, 0) + fileShare) / run.fileCount, 0.0, 1.0)
+            : 0.0;
+    setWindowTitle(
+        tr("%1% \u2014 Brightleaf \u2014 PDF to JPG").arg(static_cast<int>(fraction * 100.0)));
+    integration_->setProgress(fraction);
+    statusLabel_->setText(runStatusText());
+}
+
+QString MainWindow::runStatusText() const {
+    const RunView& run = runView_;
+    // A cancel asked for stays on screen until the run has ended.
     if (controller_.isCancelling()) {
-        return;
+        return tr("Cancelling after the current page\u2026");
+    }
+    if (run.fileIndex < 0) {
+        return run.fileCount == 1 ? tr("Starting 1 file\u2026")
+                                  : tr("Starting %1 files\u2026").arg(run.fileCount);
+    }
+    const QString file = QString::number(run.fileIndex + 1);
+    const QString count = QString::number(run.fileCount);
+    if (run.pagesTotal < 0) {
+        return tr("Converting %1 (file %2 of %3)\u2026").arg(run.fileName, file, count);
     }
     // Which file of the run this is stays in view for the whole run.
-    statusLabel_->setText(tr("Converting %1 (file %2 of %3) \u2014 page %4 of %5")
-                              .arg(jobFileName(id), QString::number(runFileIndex_ + 1),
-                                   QString::number(runFileCount_), QString::number(pagesDone),
-                                   QString::number(pagesTotal)));
+    return tr("Converting %1 (file %2 of %3) \u2014 page %4 of %5")
+        .arg(run.fileName, file, count, QString::number(run.pagesDone),
+             QString::number(run.pagesTotal));
 }
 
 void MainWindow::cancelConversion() {
-    if (!controller_.isRunning()) {
-        return;
-    }
-    statusLabel_->setText(tr("Cancelling after the current page\u2026"));
     controller_.cancel();
+    render();
 }
 
 void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
-    progressBar_->hide();
-    setWindowTitle(tr("Brightleaf \u2014 PDF to JPG"));
-    integration_->clearProgress();
-    setSettingsEnabled(true);
+    runView_ = RunView{};
     // The checks were held back during the run; the queue may have changed since.
     settingsPanel_->recheck();
-
-    const QString text = summaryText(summary);
-    statusLabel_->setText(text);
-    updateControls();
     // The summary stays until the next change of the settings or the queue.
-    statusLabel_->setText(text);
+    notice_ = summaryText(summary);
+    render();
     // Someone who looked away learns that the run is over without coming back.
     if (!isActiveWindow()) {
         integration_->notify(summary.stopped ? tr("Conversion stopped") : tr("Conversion finished"),
-                             text);
+                             notice_);
     }
 }
 

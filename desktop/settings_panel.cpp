@@ -278,7 +278,7 @@ SavedSettings SettingsPanel::settings() const {
     settings.createZip = zipCheck_->isChecked();
     settings.annotations = annotationsCheck_->isChecked();
     settings.formFields = formFieldsCheck_->isChecked();
-    settings.outputFolder = outputFolderEdit_->text();
+    settings.outputFolder = outputFolder_;
     settings.presetIndex =
         presetCombo_->currentData().toDouble() > 0.0 ? presetCombo_->currentIndex() : -1;
     settings.rememberFolder = rememberFolderCheck_->isChecked();
@@ -312,12 +312,9 @@ void SettingsPanel::setSettings(const SavedSettings& settings) {
     checkPageSelection();
 }
 
-QString SettingsPanel::outputFolder() const {
-    return outputFolderEdit_->text();
-}
-
 void SettingsPanel::setOutputFolder(const QString& path) {
     const QString native = QDir::toNativeSeparators(path);
+    outputFolder_ = native;
     outputFolderEdit_->setText(native);
     outputFolderEdit_->setToolTip(native);
     emit validityChanged();
@@ -382,7 +379,7 @@ void SettingsPanel::chooseBackground() {
 }
 
 void SettingsPanel::chooseOutputFolder() {
-    QString start = outputFolderEdit_->text();
+    QString start = outputFolder_;
     if (start.isEmpty()) {
         start = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     }

@@ -45,7 +45,7 @@ class SettingsPanel : public QScrollArea {
     bool pageSelectionValid() const { return pageSelectionValid_; }
     bool templateValid() const { return templateValid_; }
 
-    QString outputFolder() const;
+    QString outputFolder() const { return outputFolder_; }
     void setOutputFolder(const QString& path);
 
     // Locks the settings of a run while it is under way; the advanced toggle
@@ -84,6 +84,8 @@ class SettingsPanel : public QScrollArea {
     bl::Rgb backgroundColour_;
     bool pageSelectionValid_ = true;
     bool templateValid_ = true;
+    // Native separators; empty until chosen.
+    QString outputFolder_;
 
     QRadioButton* allPagesRadio_ = nullptr;
     QRadioButton* selectedPagesRadio_ = nullptr;
