@@ -22,4 +22,16 @@ void ConversionController::removeJobs(const QList<quint64>& ids) {
     run_.forgetPasswords(queue_.removeJobs(ids, run_.jobInHand()));
 }
 
+void ConversionController::convertAgain(const QList<quint64>& ids) {
+    for (const quint64 id : ids) {
+        Job* job = queue_.model().job(id);
+        if (job == nullptr || job->state != JobState::Done) {
+            continue;
+        }
+        job->state = job->locked && !run_.hasStoredPassword(id) ? JobState::PasswordRequired
+                                                                : JobState::Ready;
+        queue_.model().jobChanged(id);
+    }
+}
+
 }  // namespace bl::desktop

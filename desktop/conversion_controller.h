@@ -31,6 +31,10 @@ class ConversionController : public QObject {
     // open for.
     void removeJobs(const QList<quint64>& ids);
     void clearJobs() { removeJobs(queue_.allIds()); }
+    // Puts the jobs that are Done back in line for the next run: Ready, or
+    // Password required when the document is locked and its password is not
+    // held. Other jobs are left as they are.
+    void convertAgain(const QList<quint64>& ids);
 
     // Starts a run over the runnable jobs; false, with the reason in `error`,
     // when it cannot.
@@ -57,6 +61,8 @@ class ConversionController : public QObject {
     int readyCount() const { return queue_.readyCount(); }
     int checkingCount() const { return queue_.checkingCount(); }
     bool isRunning() const { return run_.isRunning(); }
+    // How far the run is, in pages over all of its files.
+    RunPages runPages() const { return run_.pages(); }
     // A cancel was asked for and the run has not ended yet.
     bool isCancelling() const { return run_.isCancelling(); }
     // The job whose prompt is open; 0 when none.

@@ -5,7 +5,10 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <utility>
+
+#include "bl/live_checks.h"
 
 #include "desktop/job_outcome.h"
 #include "desktop/job_queue.h"
@@ -21,6 +24,17 @@ void addTo(RunSummary& summary, const RunSummary& counts) {
     summary.failed += counts.failed;
     summary.skipped += counts.skipped;
     summary.imagesSaved += counts.imagesSaved;
+}
+
+// The pages a job is expected to convert before it has opened: none while its
+// page count is unknown.
+int expectedPages(const Job& job, const ConversionSettings& settings) {
+    if (job.pageCount <= 0) {
+        return 0;
+    }
+    const auto pages =
+        bl::parse_page_selection(settings.pages.toUtf8().toStdString(), job.pageCount);
+    return pages ? static_cast<int>(pages->size()) : 0;
 }
 
 }  // namespace
@@ -56,6 +70,21 @@ bool ConversionRun::isOpenPrompt(quint64 id, State asking) const {
     return state_ == asking && id != 0 && jobInHand() == id;
 }
 
+RunPages ConversionRun::pages() const {
+    RunPages sum;
+    for (const RunPages& job : pages_) {
+        sum.done += job.done;
+        sum.total += job.total;
+    }
+    return sum;
+}
+
+void ConversionRun::leaveJob() {
+    RunPages& job = pages_[runIndex_];
+    job.done = job.total = std::max(job.done, job.total);
+    ++runIndex_;
+}
+
 void ConversionRun::forgetPasswords(const QList<quint64>& ids) {
     for (const quint64 id : ids) {
         passwords_.erase(id);
@@ -76,9 +105,11 @@ bool ConversionRun::start(const ConversionSettings& settings, QString* error) {
         return refuse(tr("Choose an output folder first."));
     }
     QList<quint64> ids;
+    QList<RunPages> pages;
     for (const Job& job : queue_.jobs()) {
         if (isRunnable(job.state)) {
             ids.append(job.id);
+            pages.append(RunPages{0, expectedPages(job, settings)});
         }
     }
     if (ids.isEmpty()) {
@@ -88,6 +119,7 @@ bool ConversionRun::start(const ConversionSettings& settings, QString* error) {
     settings_ = settings;
     policy_ = settings.onExists;
     runIds_ = ids;
+    pages_ = pages;
     summary_ = RunSummary{};
     runIndex_ = 0;
     state_ = State::Running;
@@ -129,7 +161,7 @@ void ConversionRun::skipFile(quint64 id) {
         queue_.jobChanged(id);
     }
     ++summary_.skipped;
-    ++runIndex_;
+    leaveJob();
     state_ = State::Running;
     advance();
 }
@@ -155,7 +187,7 @@ void ConversionRun::advance() {
         const quint64 id = runIds_.at(runIndex_);
         const Job* job = queue_.job(id);
         if (job == nullptr) {
-            ++runIndex_;
+            leaveJob();
             continue;
         }
         switch (job->state) {
@@ -181,7 +213,7 @@ void ConversionRun::advance() {
                 }
                 return;
             default:
-                ++runIndex_;
+                leaveJob();
                 break;
         }
     }
@@ -254,6 +286,9 @@ void ConversionRun::handleProgress(quint64 id, const bl::ProgressEvent& event) {
         default:
             return;
     }
+    if (jobInHand() == id) {
+        pages_[runIndex_] = RunPages{job->pagesDone, job->pagesTotal};
+    }
     queue_.jobChanged(id);
     emit jobProgress(id, job->pagesDone, job->pagesTotal);
 }
@@ -261,7 +296,7 @@ void ConversionRun::handleProgress(quint64 id, const bl::ProgressEvent& event) {
 void ConversionRun::handleJobResult(quint64 id, const bl::JobResult& result) {
     Job* job = queue_.job(id);
     if (job == nullptr) {
-        ++runIndex_;
+        leaveJob();
         // A cancel asked for meanwhile still ends the run.
         if (isCancelling()) {
             finishRun(true);
@@ -288,7 +323,7 @@ void ConversionRun::handleJobResult(quint64 id, const bl::JobResult& result) {
     }
     if (outcome.finished) {
         emit jobFinished(id);
-        ++runIndex_;
+        leaveJob();
     }
     if (outcome.next == JobOutcome::Next::StopRun) {
         finishRun(true);

@@ -30,6 +30,14 @@ struct RunSummary {
     bool stopped = false;
 };
 
+// Pages over every file of a run: those it is through with, and all it expects.
+// A file's pages count from its page count and the selection until it opens,
+// and all count as done once the run has left the file, whatever became of it.
+struct RunPages {
+    int done = 0;
+    int total = 0;
+};
+
 class ConversionRun : public QObject {
     Q_OBJECT
 
@@ -51,6 +59,7 @@ class ConversionRun : public QObject {
     // The job the run has in hand (converting it, or waiting for a prompt about
     // it), which is always the run's current one; 0 when none.
     quint64 jobInHand() const;
+    RunPages pages() const;
     bool hasStoredPassword(quint64 id) const { return passwords_.contains(id); }
     // Drops what was typed for jobs that have left the queue.
     void forgetPasswords(const QList<quint64>& ids);
@@ -83,6 +92,8 @@ class ConversionRun : public QObject {
     // Runs the job on the thread pool; the one place that calls the engine.
     void startJobTask(quint64 id, bl::JobRequest request);
     void advance();
+    // Moves on from the job in hand.
+    void leaveJob();
     void finishRun(bool stopped);
     void askForPassword(quint64 id, bool previousAttemptWrong);
     void handleProgress(quint64 id, const bl::ProgressEvent& event);
@@ -94,6 +105,8 @@ class ConversionRun : public QObject {
     State state_ = State::Idle;
     QList<quint64> runIds_;
     int runIndex_ = 0;
+    // One entry per job of runIds_.
+    QList<RunPages> pages_;
     RunSummary summary_;
     // Typed at a prompt and kept until the job is launched with it.
     std::unordered_map<quint64, bl::Secret> passwords_;

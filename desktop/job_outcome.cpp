@@ -88,6 +88,7 @@ JobOutcome jobOutcome(Job job, const bl::JobResult& result, bl::ExistingFilePoli
 
     if (failedWith(bl::ErrorKind::PasswordRequired) || failedWith(bl::ErrorKind::WrongPassword)) {
         job.state = JobState::PasswordRequired;
+        job.locked = true;
         outcome.next = Next::AskPassword;
         outcome.previousAttemptWrong = failedWith(bl::ErrorKind::WrongPassword);
     } else if (failedWith(bl::ErrorKind::OutputExists) &&

@@ -134,6 +134,7 @@ void JobQueue::handleInspection(quint64 id, const bl::Result<bl::DocumentInfo>& 
             }
         } else if (outcome.error().kind == bl::ErrorKind::PasswordRequired) {
             job->state = JobState::PasswordRequired;
+            job->locked = true;
         } else {
             job->state = JobState::Unusable;
             job->message = fromUtf8(outcome.error().message);

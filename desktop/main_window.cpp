@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -31,6 +32,7 @@
 
 #include <algorithm>
 
+#include "desktop/accessibility.h"
 #include "desktop/app_identity.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/focus_style.h"
@@ -92,7 +94,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     auto* privacy = new QLabel(tr("Runs on this computer. Your files are not uploaded."), central);
     privacy->setObjectName(QStringLiteral("privacyLabel"));
-    privacy->setAccessibleName(tr("Privacy note"));
+    // Read out as what it says; what it is goes in the description.
+    privacy->setAccessibleDescription(tr("Privacy note"));
     layout->addWidget(privacy);
 
     auto* panels = new QHBoxLayout();
@@ -110,9 +113,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     applySettings(SettingsStore().load());
     updateControls();
-    // The first thing a new user does; and the focus starts outside the table,
-    // where Delete would remove a row.
-    addButton_->setFocus();
+    // The focus starts where the screen does, on the queue; passing through it
+    // selects nothing, so Delete there removes nothing unasked.
+    queueView_->setFocus();
+    followFocusWithDefault();
     // Where the platform style draws no focus, this one does.
     auto* focusStyle = new FocusStyle();
     focusStyle->setParent(this);
@@ -137,6 +141,21 @@ void MainWindow::connectParts() {
     connect(&controller_, &ConversionController::jobProgress, this, &MainWindow::handleJobProgress);
     connect(&controller_, &ConversionController::runFinished, this, &MainWindow::handleRunFinished);
     connect(settingsPanel_, &SettingsPanel::validityChanged, this, &MainWindow::updateControls);
+}
+
+void MainWindow::followFocusWithDefault() {
+    // Enter presses the button that has the focus, and only that button looks
+    // like the one Enter presses: the default frame gives way to it, as in a
+    // dialog.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(button != convertButton_);
+    }
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now != nullptr && now->window() == this) {
+            const auto* button = qobject_cast<QPushButton*>(now);
+            convertButton_->setDefault(button == nullptr || button == convertButton_);
+        }
+    });
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -234,7 +253,9 @@ QWidget* MainWindow::buildStatusRow(QWidget* parent) {
     auto* column = new QVBoxLayout();
     statusLabel_ = new QLabel(tr("Add PDF files to begin."), row);
     statusLabel_->setObjectName(QStringLiteral("statusLabel"));
-    statusLabel_->setAccessibleName(tr("Status"));
+    // Named by what it says, so that a screen reader reads the status itself.
+    statusLabel_->setAccessibleDescription(tr("Status"));
+    setAccessibleKind(statusLabel_, AccessibleKind::StatusText);
     statusLabel_->setWordWrap(true);
     column->addWidget(statusLabel_);
     progressBar_ = new QProgressBar(row);
@@ -275,6 +296,9 @@ void MainWindow::buildActions() {
     connect(addAction_, &QAction::triggered, this, &MainWindow::addFilesDialog);
     removeAction_ = addCommand(tr("&Remove"), "removeAction");
     connect(removeAction_, &QAction::triggered, this, &MainWindow::removeSelectedJobs);
+    convertAgainAction_ = addCommand(tr("Convert again"), "convertAgainAction");
+    connect(convertAgainAction_, &QAction::triggered, this,
+            [this] { controller_.convertAgain(selectedJobIds()); });
     clearAction_ = addCommand(tr("C&lear list"), "clearAction");
     connect(clearAction_, &QAction::triggered, &controller_, &ConversionController::clearJobs);
     convertAction_ = addCommand(tr("Convert to &JPG"), "convertAction");
@@ -386,6 +410,12 @@ void MainWindow::render() {
     convertAction_->setToolTip(ready ? tr("Start converting (Ctrl+Enter)") : reason);
     cancelAction_->setEnabled(running);
     removeAction_->setEnabled(queueView_->selectionModel()->hasSelection());
+    const QList<quint64> selected = selectedJobIds();
+    convertAgainAction_->setEnabled(
+        std::any_of(selected.begin(), selected.end(), [this](quint64 id) {
+            const Job* job = controller_.model()->job(id);
+            return job != nullptr && job->state == JobState::Done;
+        }));
     clearAction_->setEnabled(!running && !empty);
     openFolderAction_->setEnabled(!folder.isEmpty() && QFileInfo(folder).isDir());
     // A run's settings stay as they were when it started.
@@ -398,7 +428,9 @@ void MainWindow::render() {
     progressBar_->hide();
     setWindowTitle(tr("Brightleaf \u2014 PDF to JPG"));
     integration_->clearProgress();
-    statusLabel_->setText(!notice_.isEmpty() ? notice_ : ready ? tr("Ready to convert.") : reason);
+    setStatusText(statusLabel_, !notice_.isEmpty() ? notice_
+                                : ready            ? tr("Ready to convert.")
+                                                   : reason);
 }
 
 void MainWindow::refreshAfterQueueChange() {
@@ -478,6 +510,7 @@ void MainWindow::showQueueMenu(const QPoint& position) {
     connect(showFolder, &QAction::triggered, this,
             [this, folder] { openWithDesktop(folder, folder); });
     menu.addSeparator();
+    menu.addAction(convertAgainAction_);
     menu.addAction(removeAction_);
     menu.exec(queueView_->viewport()->mapToGlobal(position));
 }

@@ -79,6 +79,7 @@ class MainWindow : public QMainWindow {
     QWidget* buildStatusRow(QWidget* parent);
     void buildMenus();
     void connectParts();
+    void followFocusWithDefault();
 
     // After a change of the settings, the selection or the queue: the status
     // row shows the window's state again, not the last notice.
@@ -99,6 +100,8 @@ class MainWindow : public QMainWindow {
     void handleRunFinished(const bl::desktop::RunSummary& summary);
     void cancelConversion();
     void showAbout();
+    // The About box's sentence on where the licence texts are.
+    static QString licenceParagraph();
     QString jobFileName(quint64 id) const;
 
     QList<quint64> selectedJobIds() const;
@@ -127,6 +130,7 @@ class MainWindow : public QMainWindow {
     // One action per command, shared by its button and its menu items.
     QAction* addAction_ = nullptr;
     QAction* removeAction_ = nullptr;
+    QAction* convertAgainAction_ = nullptr;
     QAction* clearAction_ = nullptr;
     QAction* convertAction_ = nullptr;
     QAction* cancelAction_ = nullptr;

@@ -4,17 +4,20 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
+#include <QUrl>
 #include <QtGlobal>
 
 #include <algorithm>
 
 #include "bl/version.h"
+#include "desktop/accessibility.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/settings_panel.h"
 
@@ -95,21 +98,18 @@ void MainWindow::handleJobProgress(qulonglong id, int pagesDone, int pagesTotal)
 }
 
 void MainWindow::renderRun() {
-    const RunView& run = runView_;
-    // A busy bar until the file's first page report.
-    progressBar_->setRange(0, run.pagesTotal < 0 ? 0 : std::max(run.pagesTotal, 1));
-    progressBar_->setValue(run.pagesTotal < 0 ? 0 : run.pagesDone);
+    // The bar and the title show one number: the run's pages, over all of its
+    // files. A run that knows none of its pages yet shows a busy bar.
+    const RunPages pages = controller_.runPages();
+    const int percent = pages.total > 0 ? pages.done * 100 / pages.total : 0;
+    progressBar_->setRange(0, pages.total);
+    progressBar_->setValue(pages.done);
+    progressBar_->setFormat(tr("%1%").arg(percent));
     progressBar_->show();
-    const double fileShare =
-        run.pagesTotal > 0 ? static_cast<double>(run.pagesDone) / run.pagesTotal : 0.0;
-    const double fraction =
-        run.fileCount > 0
-            ? std::clamp((std::max(run.fileIndex, 0) + fileShare) / run.fileCount, 0.0, 1.0)
-            : 0.0;
-    setWindowTitle(
-        tr("%1% \u2014 Brightleaf \u2014 PDF to JPG").arg(static_cast<int>(fraction * 100.0)));
-    integration_->setProgress(fraction);
-    statusLabel_->setText(runStatusText());
+    setWindowTitle(pages.total > 0 ? tr("%1% \u2014 Brightleaf \u2014 PDF to JPG").arg(percent)
+                                   : tr("Brightleaf \u2014 PDF to JPG"));
+    integration_->setProgress(pages.total > 0 ? percent / 100.0 : 0.0);
+    setStatusText(statusLabel_, runStatusText());
 }
 
 QString MainWindow::runStatusText() const {
@@ -152,10 +152,45 @@ void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
     }
 }
 
+namespace {
+
+// Where this copy's licence texts are: the folder beside a program installed
+// in a folder of its own, the copyright file the build gathers them into when
+// it runs from the build tree, or the package's copyright file.
+QString licenceTexts() {
+    const QString programs = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {programs + QStringLiteral("/licenses"),
+          QDir::cleanPath(programs + QStringLiteral("/" BL_BUILD_TREE_LICENSES)),
+          QStringLiteral("/usr/share/doc/brightleaf/copyright")}) {
+        if (QFileInfo::exists(candidate)) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+QString MainWindow::licenceParagraph() {
+    const QString where = licenceTexts();
+    if (where.isEmpty() || where.endsWith(QStringLiteral("/licenses"))) {
+        return tr(
+            "The full licence texts are in the \u201Clicenses\u201D folder next to the "
+            "application.");
+    }
+    return tr("The full licence texts are in %1.")
+        .arg(QStringLiteral("<a href=\"%1\">%2</a>")
+                 .arg(QUrl::fromLocalFile(where).toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                      QDir::toNativeSeparators(where).toHtmlEscaped()));
+}
+
 void MainWindow::showAbout() {
     const bl::VersionInfo versions = bl::version_info();
     QString text =
-        tr("<p><b>Brightleaf</b> %1<br>This is a preview build, not for production use.</p>"
+        tr("<p><b>Brightleaf</b> %1<br>This is a preview build, not for production use.<br>"
+           "Copyright \u00A9 The Brightleaf authors. Brightleaf is released under the MIT "
+           "licence.</p>"
            "<p>Brightleaf converts PDF pages to JPG images on this computer. Your files are not "
            "uploaded.</p>"
            "<p>PDF rendering by PDFium %2, JPEG encoding by libjpeg-turbo %3 and the user "
@@ -171,16 +206,7 @@ void MainWindow::showAbout() {
                  QString::fromStdString(versions.libjpeg_turbo).toHtmlEscaped(),
                  QString::fromLatin1(qVersion()).toHtmlEscaped());
 
-    // Installed from the package, the programs live in /usr/bin and the licence
-    // texts in the package's copyright file.
-    const QString packagedCopyright = QStringLiteral("/usr/share/doc/brightleaf/copyright");
-    const bool besideTheProgram =
-        QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/licenses")).isDir();
-    const bool packaged = !besideTheProgram && QFileInfo::exists(packagedCopyright);
-    QStringList paragraphs{
-        packaged ? tr("The full licence texts are in %1.").arg(packagedCopyright.toHtmlEscaped())
-                 : tr("The full licence texts are in the \u201Clicenses\u201D folder next to "
-                      "the application.")};
+    QStringList paragraphs{licenceParagraph()};
     // Facts about the running program go below, one paragraph each.
     paragraphs << tr("PDF files are opened and drawn by up to %n sandboxed helper processes at "
                      "once (sandbox: %1).",
@@ -195,11 +221,16 @@ void MainWindow::showAbout() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (controller_.isRunning()) {
-        const QMessageBox::StandardButton answer = QMessageBox::question(
-            this, tr("Conversion in progress"),
+        QMessageBox prompt(
+            QMessageBox::Question, tr("Conversion in progress"),
             tr("A conversion is still running. Stop it and quit? Pages already saved are kept."),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes) {
+            QMessageBox::Yes | QMessageBox::No, this);
+        prompt.setObjectName(QStringLiteral("quitPrompt"));
+        prompt.setDefaultButton(QMessageBox::No);
+        // A run that ends meanwhile leaves nothing to stop: the question goes, and
+        // the window stays with the run's summary.
+        connect(&controller_, &ConversionController::runFinished, &prompt, &QDialog::reject);
+        if (prompt.exec() != QMessageBox::Yes) {
             event->ignore();
             return;
         }

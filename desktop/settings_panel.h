@@ -20,6 +20,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QToolButton;
 
 namespace bl::desktop {
 
@@ -55,6 +56,9 @@ class SettingsPanel : public QScrollArea {
     // Runs every live check again, as after a change of the queue.
     void recheck();
     void updateResolutionHint();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   signals:
     // A check ran or the output folder changed: whether a run can start may
@@ -93,7 +97,7 @@ class SettingsPanel : public QScrollArea {
     QLabel* pagesHint_ = nullptr;
     QComboBox* presetCombo_ = nullptr;
     QLabel* dpiHint_ = nullptr;
-    QPushButton* advancedToggle_ = nullptr;
+    QToolButton* advancedToggle_ = nullptr;
     QGroupBox* advancedGroup_ = nullptr;
     QDoubleSpinBox* dpiSpin_ = nullptr;
     QSpinBox* qualitySpin_ = nullptr;
