@@ -36,7 +36,7 @@ DesktopIntegration::DesktopIntegration(QObject* parent) : QObject(parent) {
 }
 
 void DesktopIntegration::setProgress(double fraction) {
-    const int percent = static_cast<int>(std::floor(qBound(0.0, fraction, 1.0) * 100.0));
+    const int percent = static_cast<int>(std::lround(qBound(0.0, fraction, 1.0) * 100.0));
     // Whole percents are all a progress bar on a dock can show.
     if (percent == shownPercent_) {
         return;

@@ -31,6 +31,7 @@ struct Job {
     int pageCount = -1;              // -1 until an inspection has counted the pages
     QSizeF firstPageSize{0.0, 0.0};  // points
     JobState state = JobState::Checking;
+    bool locked = false;  // opens only with a password
     QString message;
     int pagesDone = 0;
     int pagesTotal = 0;

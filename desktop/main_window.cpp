@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -31,6 +32,7 @@
 
 #include <algorithm>
 
+#include "desktop/accessibility.h"
 #include "desktop/app_identity.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/focus_style.h"
@@ -52,6 +54,25 @@ void keepMnemonic(QAbstractButton* button) {
     QObject::connect(shortcut, &QShortcut::activated, button, &QAbstractButton::animateClick);
 }
 
+// A push button that stands for an action: it has the action's text, follows
+// its enabled state and its tool tip, and a click triggers it. A shortcut goes
+// on after this, since setting a button's text replaces its shortcut.
+QPushButton* actionButton(QAction* action, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(action->text(), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    const auto follow = [button, action] {
+        button->setEnabled(action->isEnabled());
+        // An action without a tool tip of its own reports its text, as its icon
+        // text does; a button needs no tool tip that repeats its text.
+        const QString tip = action->toolTip();
+        button->setToolTip(tip == action->iconText() ? QString() : tip);
+    };
+    follow();
+    QObject::connect(action, &QAction::changed, button, follow);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    return button;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -61,6 +82,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setAcceptDrops(true);
     setMinimumSize(960, 620);
     integration_ = new DesktopIntegration(this);
+    buildActions();
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -72,7 +94,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     auto* privacy = new QLabel(tr("Runs on this computer. Your files are not uploaded."), central);
     privacy->setObjectName(QStringLiteral("privacyLabel"));
-    privacy->setAccessibleName(tr("Privacy note"));
+    // Read out as what it says; what it is goes in the description.
+    privacy->setAccessibleDescription(tr("Privacy note"));
     layout->addWidget(privacy);
 
     auto* panels = new QHBoxLayout();
@@ -90,9 +113,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     applySettings(SettingsStore().load());
     updateControls();
-    // The first thing a new user does; and the focus starts outside the table,
-    // where Delete would remove a row.
-    addButton_->setFocus();
+    // The focus starts where the screen does, on the queue; passing through it
+    // selects nothing, so Delete there removes nothing unasked.
+    queueView_->setFocus();
+    followFocusWithDefault();
     // Where the platform style draws no focus, this one does.
     auto* focusStyle = new FocusStyle();
     focusStyle->setParent(this);
@@ -117,6 +141,21 @@ void MainWindow::connectParts() {
     connect(&controller_, &ConversionController::jobProgress, this, &MainWindow::handleJobProgress);
     connect(&controller_, &ConversionController::runFinished, this, &MainWindow::handleRunFinished);
     connect(settingsPanel_, &SettingsPanel::validityChanged, this, &MainWindow::updateControls);
+}
+
+void MainWindow::followFocusWithDefault() {
+    // Enter presses the button that has the focus, and only that button looks
+    // like the one Enter presses: the default frame gives way to it, as in a
+    // dialog.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(button != convertButton_);
+    }
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now != nullptr && now->window() == this) {
+            const auto* button = qobject_cast<QPushButton*>(now);
+            convertButton_->setDefault(button == nullptr || button == convertButton_);
+        }
+    });
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -157,24 +196,15 @@ QWidget* MainWindow::buildFilesPanel(QWidget* parent) {
     layout->addWidget(buildQueueView(group), 1);
 
     auto* buttons = new QHBoxLayout();
-    addButton_ = new QPushButton(tr("&Add PDFs\u2026"), group);
-    addButton_->setObjectName(QStringLiteral("addButton"));
+    addButton_ = actionButton(addAction_, "addButton", group);
     addButton_->setShortcut(QKeySequence::Open);
-    addButton_->setToolTip(tr("Add PDF files (Ctrl+O)"));
     keepMnemonic(addButton_);
-    connect(addButton_, &QPushButton::clicked, this, &MainWindow::addFilesDialog);
     buttons->addWidget(addButton_);
-
-    removeButton_ = new QPushButton(tr("&Remove"), group);
-    removeButton_->setObjectName(QStringLiteral("removeButton"));
+    removeButton_ = actionButton(removeAction_, "removeButton", group);
     removeButton_->setShortcut(QKeySequence::Delete);
     keepMnemonic(removeButton_);
-    connect(removeButton_, &QPushButton::clicked, this, &MainWindow::removeSelectedJobs);
     buttons->addWidget(removeButton_);
-
-    clearButton_ = new QPushButton(tr("C&lear list"), group);
-    clearButton_->setObjectName(QStringLiteral("clearButton"));
-    connect(clearButton_, &QPushButton::clicked, &controller_, &ConversionController::clearJobs);
+    clearButton_ = actionButton(clearAction_, "clearButton", group);
     buttons->addWidget(clearButton_);
     buttons->addStretch();
     layout->addLayout(buttons);
@@ -223,7 +253,9 @@ QWidget* MainWindow::buildStatusRow(QWidget* parent) {
     auto* column = new QVBoxLayout();
     statusLabel_ = new QLabel(tr("Add PDF files to begin."), row);
     statusLabel_->setObjectName(QStringLiteral("statusLabel"));
-    statusLabel_->setAccessibleName(tr("Status"));
+    // Named by what it says, so that a screen reader reads the status itself.
+    statusLabel_->setAccessibleDescription(tr("Status"));
+    setAccessibleKind(statusLabel_, AccessibleKind::StatusText);
     statusLabel_->setWordWrap(true);
     column->addWidget(statusLabel_);
     progressBar_ = new QProgressBar(row);
@@ -238,45 +270,58 @@ QWidget* MainWindow::buildStatusRow(QWidget* parent) {
     column->addWidget(progressBar_);
     layout->addLayout(column, 1);
 
-    openFolderButton_ = new QPushButton(tr("&Open output folder"), row);
-    openFolderButton_->setObjectName(QStringLiteral("openFolderButton"));
-    connect(openFolderButton_, &QPushButton::clicked, this, &MainWindow::openOutputFolder);
+    openFolderButton_ = actionButton(openFolderAction_, "openFolderButton", row);
     layout->addWidget(openFolderButton_);
-
-    cancelButton_ = new QPushButton(tr("Cancel"), row);
-    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton_ = actionButton(cancelAction_, "cancelButton", row);
     cancelButton_->setShortcut(QKeySequence(Qt::Key_Escape));
-    connect(cancelButton_, &QPushButton::clicked, this, &MainWindow::cancelConversion);
     layout->addWidget(cancelButton_);
-
-    convertButton_ = new QPushButton(tr("Convert to &JPG"), row);
-    convertButton_->setObjectName(QStringLiteral("convertButton"));
+    convertButton_ = actionButton(convertAction_, "convertButton", row);
     convertButton_->setDefault(true);
     convertButton_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
-    convertButton_->setToolTip(tr("Start converting (Ctrl+Enter)"));
     keepMnemonic(convertButton_);
-    connect(convertButton_, &QPushButton::clicked, this, &MainWindow::startConversion);
     layout->addWidget(convertButton_);
 
     return row;
 }
 
+QAction* MainWindow::addCommand(const QString& text, const char* name) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+}
+
+void MainWindow::buildActions() {
+    addAction_ = addCommand(tr("&Add PDFs\u2026"), "addAction");
+    addAction_->setToolTip(tr("Add PDF files (Ctrl+O)"));
+    connect(addAction_, &QAction::triggered, this, &MainWindow::addFilesDialog);
+    removeAction_ = addCommand(tr("&Remove"), "removeAction");
+    connect(removeAction_, &QAction::triggered, this, &MainWindow::removeSelectedJobs);
+    convertAgainAction_ = addCommand(tr("Convert again"), "convertAgainAction");
+    connect(convertAgainAction_, &QAction::triggered, this,
+            [this] { controller_.convertAgain(selectedJobIds()); });
+    clearAction_ = addCommand(tr("C&lear list"), "clearAction");
+    connect(clearAction_, &QAction::triggered, &controller_, &ConversionController::clearJobs);
+    convertAction_ = addCommand(tr("Convert to &JPG"), "convertAction");
+    connect(convertAction_, &QAction::triggered, this, &MainWindow::startConversion);
+    cancelAction_ = addCommand(tr("Cancel"), "cancelAction");
+    connect(cancelAction_, &QAction::triggered, this, &MainWindow::cancelConversion);
+    openFolderAction_ = addCommand(tr("&Open output folder"), "openFolderAction");
+    connect(openFolderAction_, &QAction::triggered, this, &MainWindow::openOutputFolder);
+    exitAction_ = addCommand(tr("E&xit"), "exitAction");
+    connect(exitAction_, &QAction::triggered, this, &QWidget::close);
+    aboutAction_ = addCommand(tr("&About and third-party notices"), "aboutAction");
+    connect(aboutAction_, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
 void MainWindow::buildMenus() {
     QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
-    QAction* addAction = fileMenu->addAction(tr("&Add PDFs\u2026"));
-    addAction->setObjectName(QStringLiteral("addAction"));
-    connect(addAction, &QAction::triggered, this, &MainWindow::addFilesDialog);
+    fileMenu->addAction(addAction_);
     fileMenu->addSeparator();
-    QAction* exitAction = fileMenu->addAction(tr("E&xit"));
-    exitAction->setObjectName(QStringLiteral("exitAction"));
-    connect(exitAction, &QAction::triggered, this, &QWidget::close);
-
+    fileMenu->addAction(exitAction_);
     QMenu* helpMenu = menuBar()->addMenu(tr("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
-    QAction* aboutAction = helpMenu->addAction(tr("&About and third-party notices"));
-    aboutAction->setObjectName(QStringLiteral("aboutAction"));
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
+    helpMenu->addAction(aboutAction_);
 }
 
 void MainWindow::addFilesDialog() {
@@ -347,6 +392,11 @@ QString MainWindow::notReadyReason() const {
 }
 
 void MainWindow::updateControls() {
+    notice_.clear();
+    render();
+}
+
+void MainWindow::render() {
     if (statusLabel_ == nullptr) {
         return;
     }
@@ -354,20 +404,33 @@ void MainWindow::updateControls() {
     const bool ready = reason.isEmpty();
     const bool running = controller_.isRunning();
     const bool empty = controller_.model()->rowCount() == 0;
-
-    convertButton_->setEnabled(ready);
-    convertButton_->setToolTip(ready ? tr("Start converting (Ctrl+Enter)") : reason);
-    cancelButton_->setEnabled(running);
-    addButton_->setEnabled(true);
-    removeButton_->setEnabled(queueView_->selectionModel()->hasSelection());
-    clearButton_->setEnabled(!running && !empty);
     const QString folder = settingsPanel_->outputFolder();
-    openFolderButton_->setEnabled(!folder.isEmpty() && QFileInfo(folder).isDir());
-    dropHint_->setVisible(empty);
 
-    if (!running && progressBar_->isHidden()) {
-        statusLabel_->setText(ready ? tr("Ready to convert.") : reason);
+    convertAction_->setEnabled(ready);
+    convertAction_->setToolTip(ready ? tr("Start converting (Ctrl+Enter)") : reason);
+    cancelAction_->setEnabled(running);
+    removeAction_->setEnabled(queueView_->selectionModel()->hasSelection());
+    const QList<quint64> selected = selectedJobIds();
+    convertAgainAction_->setEnabled(
+        std::any_of(selected.begin(), selected.end(), [this](quint64 id) {
+            const Job* job = controller_.model()->job(id);
+            return job != nullptr && job->state == JobState::Done;
+        }));
+    clearAction_->setEnabled(!running && !empty);
+    openFolderAction_->setEnabled(!folder.isEmpty() && QFileInfo(folder).isDir());
+    // A run's settings stay as they were when it started.
+    settingsPanel_->setSettingsEnabled(!running);
+    dropHint_->setVisible(empty);
+    if (running) {
+        renderRun();
+        return;
     }
+    progressBar_->hide();
+    setWindowTitle(tr("Brightleaf \u2014 PDF to JPG"));
+    integration_->clearProgress();
+    setStatusText(statusLabel_, !notice_.isEmpty() ? notice_
+                                : ready            ? tr("Ready to convert.")
+                                                   : reason);
 }
 
 void MainWindow::refreshAfterQueueChange() {
@@ -447,8 +510,8 @@ void MainWindow::showQueueMenu(const QPoint& position) {
     connect(showFolder, &QAction::triggered, this,
             [this, folder] { openWithDesktop(folder, folder); });
     menu.addSeparator();
-    QAction* remove = menu.addAction(tr("Remove"));
-    connect(remove, &QAction::triggered, this, &MainWindow::removeSelectedJobs);
+    menu.addAction(convertAgainAction_);
+    menu.addAction(removeAction_);
     menu.exec(queueView_->viewport()->mapToGlobal(position));
 }
 
@@ -473,11 +536,6 @@ void MainWindow::openWithDesktop(const QString& path, const QString& folder) {
                  "\u201C%2\u201D.")
                   .arg(QFileInfo(path).fileName(), QDir::toNativeSeparators(folder)),
         QMessageBox::Ok);
-}
-
-void MainWindow::setSettingsEnabled(bool enabled) {
-    settingsPanel_->setSettingsEnabled(enabled);
-    clearButton_->setEnabled(enabled);
 }
 
 SavedSettings MainWindow::settingsToSave() const {

@@ -9,6 +9,7 @@
 #include "desktop/conversion_controller.h"
 #include "desktop/settings_store.h"
 
+class QAction;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
@@ -45,9 +46,6 @@ class MainWindow : public QMainWindow {
     // where it was.
     void applySettings(const SavedSettings& saved);
 
-    // Locks the settings of a run, and clearing the queue, while it is under way.
-    void setSettingsEnabled(bool enabled);
-
     // The sentence the status line shows after a run.
     static QString summaryText(const RunSummary& summary);
 
@@ -65,14 +63,32 @@ class MainWindow : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    // What the window shows of the run under way, as its signals told it.
+    struct RunView {
+        int fileCount = 0;
+        int fileIndex = -1;  // the file being converted; -1 before the first
+        QString fileName;
+        int pagesDone = 0;
+        int pagesTotal = -1;  // the file's pages; -1 until its first page report
+    };
+
+    void buildActions();
+    QAction* addCommand(const QString& text, const char* name);
     QWidget* buildFilesPanel(QWidget* parent);
     QTableView* buildQueueView(QWidget* parent);
     QWidget* buildStatusRow(QWidget* parent);
     void buildMenus();
     void connectParts();
+    void followFocusWithDefault();
 
-    // Recomputes enabled states, tool tips and the idle status text.
+    // After a change of the settings, the selection or the queue: the status
+    // row shows the window's state again, not the last notice.
     void updateControls();
+    // Shows the window's state: every enabled state, tool tip, the status row
+    // and the title follow from the controller, the settings and runView_.
+    void render();
+    void renderRun();
+    QString runStatusText() const;
     // Why a run cannot start now; empty when it can.
     QString notReadyReason() const;
     void refreshAfterQueueChange();
@@ -82,10 +98,10 @@ class MainWindow : public QMainWindow {
     void handleJobStarted(qulonglong id, int fileIndex, int fileCount);
     void handleJobProgress(qulonglong id, int pagesDone, int pagesTotal);
     void handleRunFinished(const bl::desktop::RunSummary& summary);
-    // The whole run's progress in the title and on the launcher entry.
-    void showRunProgress(int pagesDone, int pagesTotal);
     void cancelConversion();
     void showAbout();
+    // The About box's sentence on where the licence texts are.
+    static QString licenceParagraph();
     QString jobFileName(quint64 id) const;
 
     QList<quint64> selectedJobIds() const;
@@ -105,9 +121,22 @@ class MainWindow : public QMainWindow {
     ConversionController controller_;
     DesktopIntegration* integration_ = nullptr;
     SettingsPanel* settingsPanel_ = nullptr;
-    // Where the run is: the file being converted and how many the run has.
-    int runFileIndex_ = 0;
-    int runFileCount_ = 0;
+    RunView runView_;
+    // A sentence that holds the status row until the next change of the
+    // settings, the selection or the queue: a run's summary, or why a start was
+    // refused.
+    QString notice_;
+
+    // One action per command, shared by its button and its menu items.
+    QAction* addAction_ = nullptr;
+    QAction* removeAction_ = nullptr;
+    QAction* convertAgainAction_ = nullptr;
+    QAction* clearAction_ = nullptr;
+    QAction* convertAction_ = nullptr;
+    QAction* cancelAction_ = nullptr;
+    QAction* openFolderAction_ = nullptr;
+    QAction* exitAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
 
     QTableView* queueView_ = nullptr;
     QPushButton* addButton_ = nullptr;

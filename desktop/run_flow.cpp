@@ -4,17 +4,20 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
+#include <QUrl>
 #include <QtGlobal>
 
 #include <algorithm>
 
 #include "bl/version.h"
+#include "desktop/accessibility.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/settings_panel.h"
 
@@ -61,7 +64,8 @@ QString MainWindow::summaryText(const RunSummary& summary) {
 void MainWindow::startConversion() {
     const QString reason = notReadyReason();
     if (!reason.isEmpty()) {
-        statusLabel_->setText(reason);
+        notice_ = reason;
+        render();
         return;
     }
     QString error;
@@ -76,86 +80,117 @@ QString MainWindow::jobFileName(quint64 id) const {
 }
 
 void MainWindow::handleRunStarted(int fileCount) {
-    runFileIndex_ = 0;
-    runFileCount_ = fileCount;
-    setSettingsEnabled(false);
-    progressBar_->setRange(0, 0);
-    progressBar_->show();
-    statusLabel_->setText(fileCount == 1 ? tr("Starting 1 file\u2026")
-                                         : tr("Starting %1 files\u2026").arg(fileCount));
-    showRunProgress(0, 0);
+    runView_ = RunView{};
+    runView_.fileCount = fileCount;
     updateControls();
-}
-
-void MainWindow::showRunProgress(int pagesDone, int pagesTotal) {
-    const double fileShare = pagesTotal > 0 ? static_cast<double>(pagesDone) / pagesTotal : 0.0;
-    const double fraction =
-        runFileCount_ > 0 ? std::clamp((runFileIndex_ + fileShare) / runFileCount_, 0.0, 1.0) : 0.0;
-    const int percent = static_cast<int>(fraction * 100.0);
-    setWindowTitle(tr("%1% \u2014 Brightleaf \u2014 PDF to JPG").arg(percent));
-    integration_->setProgress(fraction);
 }
 
 void MainWindow::handleJobStarted(qulonglong id, int fileIndex, int fileCount) {
-    runFileIndex_ = fileIndex;
-    runFileCount_ = fileCount;
-    progressBar_->setRange(0, 0);
-    showRunProgress(0, 0);
-    // A cancel asked for stays on screen until the run has ended.
-    if (controller_.isCancelling()) {
-        return;
-    }
-    statusLabel_->setText(
-        tr("Converting %1 (file %2 of %3)\u2026")
-            .arg(jobFileName(id), QString::number(fileIndex + 1), QString::number(fileCount)));
+    runView_ = RunView{fileCount, fileIndex, jobFileName(id)};
+    render();
 }
 
 void MainWindow::handleJobProgress(qulonglong id, int pagesDone, int pagesTotal) {
-    progressBar_->setRange(0, std::max(pagesTotal, 1));
-    progressBar_->setValue(pagesDone);
-    showRunProgress(pagesDone, pagesTotal);
+    runView_.fileName = jobFileName(id);
+    runView_.pagesDone = pagesDone;
+    runView_.pagesTotal = pagesTotal;
+    render();
+}
+
+void MainWindow::renderRun() {
+    // The bar and the title show one number: the run's pages, over all of its
+    // files. A run that knows none of its pages yet shows a busy bar.
+    const RunPages pages = controller_.runPages();
+    const int percent = pages.total > 0 ? pages.done * 100 / pages.total : 0;
+    progressBar_->setRange(0, pages.total);
+    progressBar_->setValue(pages.done);
+    progressBar_->setFormat(tr("%1%").arg(percent));
+    progressBar_->show();
+    setWindowTitle(pages.total > 0 ? tr("%1% \u2014 Brightleaf \u2014 PDF to JPG").arg(percent)
+                                   : tr("Brightleaf \u2014 PDF to JPG"));
+    integration_->setProgress(pages.total > 0 ? percent / 100.0 : 0.0);
+    setStatusText(statusLabel_, runStatusText());
+}
+
+QString MainWindow::runStatusText() const {
+    const RunView& run = runView_;
+    // A cancel asked for stays on screen until the run has ended.
     if (controller_.isCancelling()) {
-        return;
+        return tr("Cancelling after the current page\u2026");
+    }
+    if (run.fileIndex < 0) {
+        return run.fileCount == 1 ? tr("Starting 1 file\u2026")
+                                  : tr("Starting %1 files\u2026").arg(run.fileCount);
+    }
+    const QString file = QString::number(run.fileIndex + 1);
+    const QString count = QString::number(run.fileCount);
+    if (run.pagesTotal < 0) {
+        return tr("Converting %1 (file %2 of %3)\u2026").arg(run.fileName, file, count);
     }
     // Which file of the run this is stays in view for the whole run.
-    statusLabel_->setText(tr("Converting %1 (file %2 of %3) \u2014 page %4 of %5")
-                              .arg(jobFileName(id), QString::number(runFileIndex_ + 1),
-                                   QString::number(runFileCount_), QString::number(pagesDone),
-                                   QString::number(pagesTotal)));
+    return tr("Converting %1 (file %2 of %3) \u2014 page %4 of %5")
+        .arg(run.fileName, file, count, QString::number(run.pagesDone),
+             QString::number(run.pagesTotal));
 }
 
 void MainWindow::cancelConversion() {
-    if (!controller_.isRunning()) {
-        return;
-    }
-    statusLabel_->setText(tr("Cancelling after the current page\u2026"));
     controller_.cancel();
+    render();
 }
 
 void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
-    progressBar_->hide();
-    setWindowTitle(tr("Brightleaf \u2014 PDF to JPG"));
-    integration_->clearProgress();
-    setSettingsEnabled(true);
+    runView_ = RunView{};
     // The checks were held back during the run; the queue may have changed since.
     settingsPanel_->recheck();
-
-    const QString text = summaryText(summary);
-    statusLabel_->setText(text);
-    updateControls();
     // The summary stays until the next change of the settings or the queue.
-    statusLabel_->setText(text);
+    notice_ = summaryText(summary);
+    render();
     // Someone who looked away learns that the run is over without coming back.
     if (!isActiveWindow()) {
         integration_->notify(summary.stopped ? tr("Conversion stopped") : tr("Conversion finished"),
-                             text);
+                             notice_);
     }
+}
+
+namespace {
+
+// Where this copy's licence texts are: the folder beside a program installed
+// in a folder of its own, the copyright file the build gathers them into when
+// it runs from the build tree, or the package's copyright file.
+QString licenceTexts() {
+    const QString programs = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {programs + QStringLiteral("/licenses"),
+          QDir::cleanPath(programs + QStringLiteral("/" BL_BUILD_TREE_LICENSES)),
+          QStringLiteral("/usr/share/doc/brightleaf/copyright")}) {
+        if (QFileInfo::exists(candidate)) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+QString MainWindow::licenceParagraph() {
+    const QString where = licenceTexts();
+    if (where.isEmpty() || where.endsWith(QStringLiteral("/licenses"))) {
+        return tr(
+            "The full licence texts are in the \u201Clicenses\u201D folder next to the "
+            "application.");
+    }
+    return tr("The full licence texts are in %1.")
+        .arg(QStringLiteral("<a href=\"%1\">%2</a>")
+                 .arg(QUrl::fromLocalFile(where).toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                      QDir::toNativeSeparators(where).toHtmlEscaped()));
 }
 
 void MainWindow::showAbout() {
     const bl::VersionInfo versions = bl::version_info();
     QString text =
-        tr("<p><b>Brightleaf</b> %1<br>This is a preview build, not for production use.</p>"
+        tr("<p><b>Brightleaf</b> %1<br>This is a preview build, not for production use.<br>"
+           "Copyright \u00A9 The Brightleaf authors. Brightleaf is released under the MIT "
+           "licence.</p>"
            "<p>Brightleaf converts PDF pages to JPG images on this computer. Your files are not "
            "uploaded.</p>"
            "<p>PDF rendering by PDFium %2, JPEG encoding by libjpeg-turbo %3 and the user "
@@ -171,16 +206,7 @@ void MainWindow::showAbout() {
                  QString::fromStdString(versions.libjpeg_turbo).toHtmlEscaped(),
                  QString::fromLatin1(qVersion()).toHtmlEscaped());
 
-    // Installed from the package, the programs live in /usr/bin and the licence
-    // texts in the package's copyright file.
-    const QString packagedCopyright = QStringLiteral("/usr/share/doc/brightleaf/copyright");
-    const bool besideTheProgram =
-        QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/licenses")).isDir();
-    const bool packaged = !besideTheProgram && QFileInfo::exists(packagedCopyright);
-    QStringList paragraphs{
-        packaged ? tr("The full licence texts are in %1.").arg(packagedCopyright.toHtmlEscaped())
-                 : tr("The full licence texts are in the \u201Clicenses\u201D folder next to "
-                      "the application.")};
+    QStringList paragraphs{licenceParagraph()};
     // Facts about the running program go below, one paragraph each.
     paragraphs << tr("PDF files are opened and drawn by up to %n sandboxed helper processes at "
                      "once (sandbox: %1).",
@@ -195,11 +221,16 @@ void MainWindow::showAbout() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (controller_.isRunning()) {
-        const QMessageBox::StandardButton answer = QMessageBox::question(
-            this, tr("Conversion in progress"),
+        QMessageBox prompt(
+            QMessageBox::Question, tr("Conversion in progress"),
             tr("A conversion is still running. Stop it and quit? Pages already saved are kept."),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes) {
+            QMessageBox::Yes | QMessageBox::No, this);
+        prompt.setObjectName(QStringLiteral("quitPrompt"));
+        prompt.setDefaultButton(QMessageBox::No);
+        // A run that ends meanwhile leaves nothing to stop: the question goes, and
+        // the window stays with the run's summary.
+        connect(&controller_, &ConversionController::runFinished, &prompt, &QDialog::reject);
+        if (prompt.exec() != QMessageBox::Yes) {
             event->ignore();
             return;
         }

@@ -1,5 +1,6 @@
 #include "desktop/settings_panel.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QColor>
 #include <QColorDialog>
@@ -13,6 +14,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -20,9 +22,11 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -32,7 +36,9 @@
 #include <utility>
 
 #include "bl/live_checks.h"
+#include "desktop/accessibility.h"
 #include "desktop/job_queue_model.h"
+#include "desktop/job_request.h"
 
 namespace bl::desktop {
 
@@ -45,10 +51,6 @@ constexpr std::int32_t kSyntaxOnlyPageCount = 1000000;
 
 std::string utf8(const QString& text) {
     return text.toUtf8().toStdString();
-}
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QColor toColour(bl::Rgb rgb) {
@@ -80,17 +82,36 @@ SettingsPanel::SettingsPanel(const JobQueueModel& queue, std::function<quint64()
     layout->addWidget(buildPagesGroup(content));
     layout->addWidget(buildQualityGroup(content));
 
-    advancedToggle_ =
-        named(new QPushButton(tr("Show advanced settings"), content), "advancedToggle");
-    advancedToggle_->setFlat(true);
+    // A disclosure button: its arrow shows whether the section is open, and a
+    // screen reader hears one name with the state expanded or collapsed.
+    advancedToggle_ = named(new QToolButton(content), "advancedToggle");
+    advancedToggle_->setText(tr("Show advanced settings"));
     advancedToggle_->setCheckable(true);
-    advancedToggle_->setStyleSheet(QStringLiteral("text-align: left;"));
+    advancedToggle_->setArrowType(Qt::RightArrow);
+    advancedToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    advancedToggle_->setAutoRaise(true);
+    advancedToggle_->setAccessibleName(tr("Advanced settings"));
+    setAccessibleKind(advancedToggle_, AccessibleKind::Disclosure);
+    // Enter works on it as on the window's other buttons.
+    advancedToggle_->installEventFilter(this);
     layout->addWidget(advancedToggle_);
     layout->addWidget(buildAdvancedGroup(content));
     layout->addWidget(buildSaveGroup(content));
     layout->addStretch();
     setWidget(content);
+    verticalScrollBar()->setAccessibleName(tr("Scroll the settings"));
     connectWidgets();
+}
+
+bool SettingsPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == advancedToggle_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            advancedToggle_->click();
+            return true;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
 }
 
 QWidget* SettingsPanel::buildPagesGroup(QWidget* parent) {
@@ -132,6 +153,8 @@ QWidget* SettingsPanel::buildQualityGroup(QWidget* parent) {
     presetCombo_->addItem(tr("600 DPI \u2014 print quality, very large files"), 600.0);
     presetCombo_->addItem(tr("Custom (set in Advanced)"), kCustomPreset);
     presetCombo_->setCurrentIndex(2);
+    presetCombo_->view()->setAccessibleName(presetCombo_->accessibleName());
+    setAccessibleKind(presetCombo_, AccessibleKind::LabelledChoice);
     layout->addWidget(presetCombo_);
     dpiHint_ =
         named(new QLabel(tr("Higher DPI gives more detail and larger files."), group), "dpiHint");
@@ -144,7 +167,8 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     advancedGroup_ = named(new QGroupBox(tr("Advanced settings"), parent), "advancedGroup");
     auto* form = new QFormLayout(advancedGroup_);
     dpiSpin_ = named(new QDoubleSpinBox(advancedGroup_), "dpiSpin");
-    dpiSpin_->setRange(10.0, 600.0);
+    // The engine's own bounds, so that no value the box takes is refused later.
+    dpiSpin_->setRange(bl::ConvertLimits{}.min_dpi, bl::ConvertLimits{}.max_dpi);
     dpiSpin_->setDecimals(0);
     dpiSpin_->setSuffix(tr(" DPI"));
     dpiSpin_->setValue(150.0);
@@ -157,7 +181,7 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     qualitySpin_->setToolTip(tr("Higher means sharper and larger files. 90 is a good default."));
     form->addRow(tr("JPEG quality (1\u2013100):"), qualitySpin_);
     backgroundButton_ = named(new QPushButton(advancedGroup_), "backgroundButton");
-    backgroundButton_->setAccessibleName(tr("Background colour for transparent areas"));
+    backgroundButton_->setAccessibleDescription(tr("Background colour for transparent areas"));
     refreshBackgroundButton();
     form->addRow(tr("Background:"), backgroundButton_);
     templateEdit_ =
@@ -180,6 +204,8 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     onExistsCombo_->addItem(tr("Keep both (add a number)"),
                             static_cast<int>(bl::ExistingFilePolicy::KeepBoth));
     form->addRow(tr("If a file exists:"), onExistsCombo_);
+    onExistsCombo_->view()->setAccessibleName(onExistsCombo_->accessibleName());
+    setAccessibleKind(onExistsCombo_, AccessibleKind::LabelledChoice);
     addAdvancedChecks(advancedGroup_);
     advancedGroup_->hide();
     return advancedGroup_;
@@ -208,6 +234,7 @@ QWidget* SettingsPanel::buildSaveGroup(QWidget* parent) {
     outputFolderEdit_->setReadOnly(true);
     outputFolderEdit_->setPlaceholderText(tr("Choose a folder for the images"));
     outputFolderEdit_->setAccessibleName(tr("Output folder"));
+    setAccessibleKind(outputFolderEdit_, AccessibleKind::ReadOnlyText);
     folderRow->addWidget(outputFolderEdit_, 1);
     chooseFolderButton_ =
         named(new QPushButton(tr("&Choose folder\u2026"), group), "chooseFolderButton");
@@ -228,8 +255,9 @@ void SettingsPanel::connectWidgets() {
         checkPageSelection();
     });
     connect(pagesEdit_, &QLineEdit::textChanged, this, &SettingsPanel::checkPageSelection);
-    connect(advancedToggle_, &QPushButton::toggled, this, [this](bool checked) {
+    connect(advancedToggle_, &QToolButton::toggled, this, [this](bool checked) {
         advancedGroup_->setVisible(checked);
+        advancedToggle_->setArrowType(checked ? Qt::DownArrow : Qt::RightArrow);
         advancedToggle_->setText(checked ? tr("Hide advanced settings")
                                          : tr("Show advanced settings"));
     });
@@ -280,7 +308,7 @@ SavedSettings SettingsPanel::settings() const {
     settings.createZip = zipCheck_->isChecked();
     settings.annotations = annotationsCheck_->isChecked();
     settings.formFields = formFieldsCheck_->isChecked();
-    settings.outputFolder = outputFolderEdit_->text();
+    settings.outputFolder = outputFolder_;
     settings.presetIndex =
         presetCombo_->currentData().toDouble() > 0.0 ? presetCombo_->currentIndex() : -1;
     settings.rememberFolder = rememberFolderCheck_->isChecked();
@@ -314,12 +342,9 @@ void SettingsPanel::setSettings(const SavedSettings& settings) {
     checkPageSelection();
 }
 
-QString SettingsPanel::outputFolder() const {
-    return outputFolderEdit_->text();
-}
-
 void SettingsPanel::setOutputFolder(const QString& path) {
     const QString native = QDir::toNativeSeparators(path);
+    outputFolder_ = native;
     outputFolderEdit_->setText(native);
     outputFolderEdit_->setToolTip(native);
     emit validityChanged();
@@ -361,6 +386,9 @@ void SettingsPanel::refreshBackgroundButton() {
     const bool white = backgroundColour_.red == 255 && backgroundColour_.green == 255 &&
                        backgroundColour_.blue == 255;
     backgroundButton_->setText(white ? tr("White") : colour.name(QColor::HexRgb).toUpper());
+    // The button says its value; so does its name.
+    backgroundButton_->setAccessibleName(
+        tr("Background colour: %1").arg(backgroundButton_->text()));
     // A frame around the swatch, so that white shows on a white button too.
     QPixmap swatch(16, 16);
     swatch.fill(colour);
@@ -384,7 +412,7 @@ void SettingsPanel::chooseBackground() {
 }
 
 void SettingsPanel::chooseOutputFolder() {
-    QString start = outputFolderEdit_->text();
+    QString start = outputFolder_;
     if (start.isEmpty()) {
         start = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     }

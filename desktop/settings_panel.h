@@ -20,6 +20,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QToolButton;
 
 namespace bl::desktop {
 
@@ -45,7 +46,7 @@ class SettingsPanel : public QScrollArea {
     bool pageSelectionValid() const { return pageSelectionValid_; }
     bool templateValid() const { return templateValid_; }
 
-    QString outputFolder() const;
+    QString outputFolder() const { return outputFolder_; }
     void setOutputFolder(const QString& path);
 
     // Locks the settings of a run while it is under way; the advanced toggle
@@ -55,6 +56,9 @@ class SettingsPanel : public QScrollArea {
     // Runs every live check again, as after a change of the queue.
     void recheck();
     void updateResolutionHint();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   signals:
     // A check ran or the output folder changed: whether a run can start may
@@ -84,6 +88,8 @@ class SettingsPanel : public QScrollArea {
     bl::Rgb backgroundColour_;
     bool pageSelectionValid_ = true;
     bool templateValid_ = true;
+    // Native separators; empty until chosen.
+    QString outputFolder_;
 
     QRadioButton* allPagesRadio_ = nullptr;
     QRadioButton* selectedPagesRadio_ = nullptr;
@@ -91,7 +97,7 @@ class SettingsPanel : public QScrollArea {
     QLabel* pagesHint_ = nullptr;
     QComboBox* presetCombo_ = nullptr;
     QLabel* dpiHint_ = nullptr;
-    QPushButton* advancedToggle_ = nullptr;
+    QToolButton* advancedToggle_ = nullptr;
     QGroupBox* advancedGroup_ = nullptr;
     QDoubleSpinBox* dpiSpin_ = nullptr;
     QSpinBox* qualitySpin_ = nullptr;

@@ -13,8 +13,6 @@ namespace {
 
 constexpr int kDefaultPreset = 2;
 constexpr int kLastFixedPreset = 5;
-constexpr double kMinDpi = 10.0;
-constexpr double kMaxDpi = 600.0;
 constexpr std::uint32_t kWhite = 0xFFFFFF;
 
 const QString kPresetKey = QStringLiteral("conversion/presetIndex");
@@ -71,7 +69,8 @@ SavedSettings SettingsStore::load() const {
     const double dpi = store_.value(kDpiKey, saved.dpi).toDouble(&ok);
     // Text that is no number at all, or no finite one, falls back to the default.
     if (ok && std::isfinite(dpi)) {
-        saved.dpi = std::clamp(dpi, kMinDpi, kMaxDpi);
+        const bl::ConvertLimits limits;
+        saved.dpi = std::clamp(dpi, limits.min_dpi, limits.max_dpi);
     }
 
     const int quality = store_.value(kQualityKey, saved.quality).toInt(&ok);

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "bl/convert_types.h"
-#include "desktop/conversion_controller.h"
+#include "desktop/job_request.h"
 
 class QSettings;
 

@@ -210,6 +210,9 @@ class ControllerTest : public QObject {
         QCOMPARE(states(controller), States{PasswordRequired});
         controller.providePassword(locked, QStringLiteral("secret"));
         QCOMPARE(waitForRun(again), "1/0/0/0, 1 images");
+        // Converted again, it needs its password again, which went with the run.
+        controller.convertAgain({locked});
+        QCOMPARE(states(controller), States{PasswordRequired});
     }
 
     void removingJobsDuringARun() {

@@ -233,7 +233,8 @@ class WindowTest : public QObject {
                 [&] { seen << statusLine(window) << enabled(); });
         connect(&controller, &ConversionController::jobProgress, this, [&] {
             seen << statusLine(window) +
-                        QString::asprintf(" [%d/%d] ", bar->value(), bar->maximum()) +
+                        QString::asprintf(" [%d/%d %s] ", bar->value(), bar->maximum(),
+                                          qPrintable(bar->text())) +
                         window.windowTitle();
         });
         QSignalSpy finished(&controller, &ConversionController::runFinished);
@@ -243,16 +244,21 @@ class WindowTest : public QObject {
         const QString first = QStringLiteral("Converting first.pdf (file 1 of 2)");
         const QString second = QStringLiteral("Converting second report.pdf (file 2 of 2)");
         QCOMPARE(seen, (QStringList{"Starting 2 files…", "cancelButton addButton",
-                                    first + " — page 0 of 1 [0/1] 0% — " + title,
-                                    first + " — page 1 of 1 [1/1] 50% — " + title,
-                                    second + " — page 0 of 2 [0/2] 50% — " + title,
-                                    second + " — page 1 of 2 [1/2] 75% — " + title,
-                                    second + " — page 2 of 2 [2/2] 100% — " + title}));
+                                    first + " — page 0 of 1 [0/3 0%] 0% — " + title,
+                                    first + " — page 1 of 1 [1/3 33%] 33% — " + title,
+                                    second + " — page 0 of 2 [1/3 33%] 33% — " + title,
+                                    second + " — page 1 of 2 [2/3 66%] 66% — " + title,
+                                    second + " — page 2 of 2 [3/3 100%] 100% — " + title}));
         QCOMPARE(statusLine(window), "2 files converted. 3 images saved.");
         QVERIFY(bar->isHidden());
         QCOMPARE(window.windowTitle(), title);
-        // Everything is unlocked, but nothing is left to convert.
+        // Everything is unlocked, but nothing is left to convert until a file is
+        // put back in line.
         QCOMPARE(enabled(), "presetCombo chooseFolderButton clearButton addButton");
+        select(window, 1);
+        window.findChild<QAction*>("convertAgainAction")->trigger();
+        QCOMPARE(states(controller), (States{Done, Ready}));
+        QCOMPARE(enabled(), "convertButton presetCombo chooseFolderButton clearButton addButton");
         QCOMPARE(namesIn(files_->out).join(", "),
                  "first.zip, first_page_0001.jpg, second report.zip, second report_page_0001.jpg, "
                  "second report_page_0002.jpg");
@@ -344,7 +350,14 @@ class WindowTest : public QObject {
         QVERIFY(gate.waitUntilReached());
         QTest::keyClick(&window, Qt::Key_Escape);
         QTRY_COMPARE(statusLine(window), "Cancelling after the current page…");
-        gate.open();
+        // Asked to quit meanwhile: the question goes by itself once the run has
+        // ended, unanswered, and the window stays.
+        bool closedItself = false;
+        whenOpens<QMessageBox>([&](QMessageBox* prompt) {
+            gate.open();
+            closedItself = QTest::qWaitFor([prompt] { return prompt->isHidden(); }, kTimeoutMs);
+        });
+        QVERIFY(!window.close() && closedItself);
         QCOMPARE(waitForRun(finished), "0/0/0/0, 1 images, stopped");
         QCOMPARE(statusLine(window), "Stopped. No file was finished. 1 image saved.");
         QCOMPARE(states(window.controller()), (States{Cancelled, Ready}));
@@ -364,20 +377,30 @@ class WindowTest : public QObject {
         widget<QPushButton>(window, "convertButton")->click();
         // Titles stand as written, with nothing appended by the window system.
         QCOMPARE(reported, "Cannot start: Choose an output folder first.");
+        // The About box names the licence, and where its texts are in this build.
+        whenOpens<QMessageBox>([&](QMessageBox* box) { reported = box->text(); });
+        window.findChild<QAction*>("aboutAction")->trigger();
+        QVERIFY(reported.contains("MIT licence") &&
+                reported.contains(BL_BINARY_DIR "/package-files/copyright"));
     }
 
     void tabLeavesTheQueueAndMarksFocus() {
         MainWindow window;
         QVERIFY(prepare(window, {files_->pdf("a.pdf"), files_->pdf("b.pdf")}));
-        const QStringList chain{
-            "addButton",        "clearButton",      "allPagesRadio",      "presetCombo",
-            "advancedToggle",   "outputFolderEdit", "chooseFolderButton", "rememberFolderCheck",
-            "openFolderButton", "convertButton",    "queueView"};
-        QCOMPARE(QApplication::focusWidget(), widget<QWidget>(window, "addButton"));
+        // In the order of the screen, from the queue on.
+        const QStringList chain{"queueView",        "addButton",          "clearButton",
+                                "allPagesRadio",    "presetCombo",        "advancedToggle",
+                                "outputFolderEdit", "chooseFolderButton", "rememberFolderCheck",
+                                "openFolderButton", "convertButton"};
+        auto* convert = widget<QPushButton>(window, "convertButton");
         QStringList visited, unmarked;
         for (const QString& name : chain) {
             QWidget* focused = QApplication::focusWidget();
             visited.append(focused->objectName());
+            // Only the button with the focus looks like the one Enter presses.
+            if (convert->isDefault() != (focused == convert || !focused->inherits("QPushButton"))) {
+                unmarked.append(name + " beside a framed default");
+            }
             const QImage marked = focused->grab().toImage();
             QTest::keyClick(focused, Qt::Key_Tab);
             if (focused->grab().toImage() == marked) {
@@ -389,6 +412,9 @@ class WindowTest : public QObject {
         QCOMPARE(QApplication::focusWidget()->objectName(), chain.first());
         QVERIFY(!widget<QTableView>(window, "queueView")->selectionModel()->hasSelection());
         QCOMPARE(unmarked, QStringList());
+        // Enter presses the button that has the focus.
+        QTest::keyClick(widget(window, "clearButton"), Qt::Key_Return);
+        QCOMPARE(window.controller().model()->rowCount(), 0);
     }
 };
 
