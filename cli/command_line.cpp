@@ -36,8 +36,8 @@ Passwords are never taken from the command line: use --password-stdin or
 --password-file. The same password is tried for every file.
 
 Exit status: 0 when every selected page of every file was written (and every
-requested ZIP archive made), 1 when anything failed, 2 for a usage error,
-130 when interrupted.)";
+requested ZIP archive made), 1 when anything failed, 2 for a usage error or an
+output folder that cannot be made, 130 when interrupted.)";
 
 ParsedCommandLine usage_error(const std::string& message) {
     ParsedCommandLine parsed;
@@ -141,7 +141,7 @@ std::string colour_problem(const std::string& value) {
 void add_image_options(CLI::App& app, Options& options, OptionTexts& texts) {
     app.add_option("PDF", options.inputs, "The PDF files to convert")->required()->type_name("");
     app.add_option("-o,--output", options.output_folder,
-                   "Folder that receives the images (default: the current folder)")
+                   "Folder that receives the images, made when missing (default: the current folder)")
         ->type_name("DIR");
     app.add_option("-r,--dpi", options.dpi, "Resolution in dots per inch")
         ->type_name("N")
