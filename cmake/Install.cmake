@@ -35,9 +35,9 @@ foreach(library IN ITEMS "${PDFIUM_PINNED_LIBRARY}" "${TURBOJPEG_PINNED_LIBRARY}
     endif()
 endforeach()
 
-# Licence texts, each under the name of what it covers: the pinned copies', and
-# those of the Debian packages of the libraries in use.
-set(BL_LICENSE_FILES "")
+# Licence texts, each under the name of what it covers: our own, the pinned
+# copies', and those of the Debian packages of the libraries in use.
+set(BL_LICENSE_FILES "Brightleaf.txt=${PROJECT_SOURCE_DIR}/LICENSE")
 if(PDFIUM_PINNED_LIBRARY)
     list(APPEND BL_LICENSE_FILES
          "PDFium (from libreoffice-core).txt=${BL_DEPS_DIR}/pdfium/copyright")
