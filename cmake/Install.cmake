@@ -8,8 +8,8 @@
 # The component "deb" (`cmake --install --component deb`, prefix /usr), which
 # the Debian package is made of (cmake/Package.cmake): the programs in bin/, the
 # render helper and the pinned libraries in lib/brightleaf/, the desktop entry,
-# the icon in the hicolor theme, the AppStream metainfo, the man pages, and one
-# copyright file with every licence.
+# the icon in the hicolor theme, the AppStream metainfo, the man pages, an empty
+# mailcap registration, and one copyright file with every licence.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX "/opt/brightleaf" CACHE PATH "Installation folder" FORCE)
 endif()
@@ -154,6 +154,9 @@ if(TARGET brightleaf)
     install(FILES "${BL_PACKAGING_DIR}/${BL_APP_ID}.desktop" DESTINATION share/applications
             COMPONENT deb EXCLUDE_FROM_ALL)
     install(FILES "${BL_PACKAGING_DIR}/${BL_APP_ID}.metainfo.xml" DESTINATION share/metainfo
+            COMPONENT deb EXCLUDE_FROM_ALL)
+    # No mailcap entry from the desktop entry: Brightleaf is no PDF viewer.
+    install(FILES "${BL_PACKAGING_DIR}/mailcap" DESTINATION lib/mime/packages RENAME ${BL_APP_ID}
             COMPONENT deb EXCLUDE_FROM_ALL)
     install(FILES "${BL_PACKAGING_DIR}/icons/brightleaf.svg"
             DESTINATION share/icons/hicolor/scalable/apps COMPONENT deb EXCLUDE_FROM_ALL)

@@ -30,5 +30,7 @@ happen locally.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/lib/brightleaf")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Nor are they for ldconfig: no maintainer script calls it.
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/DropLdconfigScripts.cmake")
 
 include(CPack)
