@@ -140,8 +140,9 @@ std::string colour_problem(const std::string& value) {
 // The options of what to convert and how the images look.
 void add_image_options(CLI::App& app, Options& options, OptionTexts& texts) {
     app.add_option("PDF", options.inputs, "The PDF files to convert")->required()->type_name("");
-    app.add_option("-o,--output", options.output_folder,
-                   "Folder that receives the images, made when missing (default: the current folder)")
+    app.add_option(
+           "-o,--output", options.output_folder,
+           "Folder that receives the images, made when missing (default: the current folder)")
         ->type_name("DIR");
     app.add_option("-r,--dpi", options.dpi, "Resolution in dots per inch")
         ->type_name("N")
