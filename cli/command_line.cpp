@@ -36,8 +36,8 @@ Passwords are never taken from the command line: use --password-stdin or
 --password-file. The same password is tried for every file.
 
 Exit status: 0 when every selected page of every file was written (and every
-requested ZIP archive made), 1 when anything failed, 2 for a usage error,
-130 when interrupted.)";
+requested ZIP archive made), 1 when anything failed, 2 for a usage error or an
+output folder that cannot be made, 130 when interrupted.)";
 
 ParsedCommandLine usage_error(const std::string& message) {
     ParsedCommandLine parsed;
@@ -82,6 +82,21 @@ std::optional<Rgb> parse_colour(const std::string& text) {
     return Rgb{channels[0], channels[1], channels[2]};
 }
 
+std::filesystem::path clean_folder_path(const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(folder, error);
+    if (error) {
+        return folder;
+    }
+    std::filesystem::path clean;
+    for (const std::filesystem::path& part : absolute) {
+        if (!part.empty() && part != ".") {
+            clean /= part;
+        }
+    }
+    return clean;
+}
+
 ConvertRequest base_request(const Options& options) {
     ConvertRequest request;
     request.pages = options.pages;
@@ -92,12 +107,9 @@ ConvertRequest base_request(const Options& options) {
     request.image.render_annotations = options.annotations;
     request.image.render_form_fields = options.form_fields;
     request.image.optimize_huffman = options.optimize;
-    // Absolute, so that the paths in results and messages do not depend on
-    // where the reader stands; an empty folder stays empty and is refused.
+    // An empty folder stays empty and is refused.
     if (!options.output_folder.empty()) {
-        std::error_code error;
-        std::filesystem::path folder = std::filesystem::absolute(options.output_folder, error);
-        request.output_folder = error ? std::filesystem::path(options.output_folder) : folder;
+        request.output_folder = clean_folder_path(options.output_folder);
     }
     request.naming_template = options.naming_template;
     request.existing_files = options.existing_files;
@@ -128,8 +140,9 @@ std::string colour_problem(const std::string& value) {
 // The options of what to convert and how the images look.
 void add_image_options(CLI::App& app, Options& options, OptionTexts& texts) {
     app.add_option("PDF", options.inputs, "The PDF files to convert")->required()->type_name("");
-    app.add_option("-o,--output", options.output_folder,
-                   "Folder that receives the images (default: the current folder)")
+    app.add_option(
+           "-o,--output", options.output_folder,
+           "Folder that receives the images, made when missing (default: the current folder)")
         ->type_name("DIR");
     app.add_option("-r,--dpi", options.dpi, "Resolution in dots per inch")
         ->type_name("N")
@@ -211,8 +224,18 @@ MaybeError check_options(Options& options, const OptionTexts& texts) {
     if (options.info) {
         return std::nullopt;
     }
-    if (MaybeError error = validate_request(base_request(options))) {
-        return error;
+    ConvertRequest request = base_request(options);
+    std::error_code error;
+    if (!request.output_folder.empty() &&
+        std::filesystem::status(request.output_folder, error).type() ==
+            std::filesystem::file_type::not_found) {
+        // The run makes a missing folder (make_output_folder), once every
+        // other setting is known to be right; until then one that exists
+        // stands in for it.
+        request.output_folder = "/";
+    }
+    if (MaybeError problem = validate_request(request)) {
+        return problem;
     }
     return check_page_selection_syntax(options.pages);
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +56,12 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv);
 
 // "FFFFFF" or "#ffffff" as a colour.
 std::optional<Rgb> parse_colour(const std::string& text);
+
+// `folder` made absolute, so that the paths in results and messages do not
+// depend on where the reader stands, without "." parts or a trailing separator:
+// "/home/me/out", never "/home/me/out/.". ".." stays, since through a symbolic
+// link it does not lead to the lexical parent.
+std::filesystem::path clean_folder_path(const std::string& folder);
 
 // The request every job of the run starts from; input and password are left empty.
 ConvertRequest base_request(const Options& options);

@@ -359,7 +359,7 @@ struct JobTally {
 };
 
 JobTally convert_one(const Options& options, const std::string& input, const Secret& password,
-                     const CancellationToken& token, Reporter& reporter) {
+                     const CancellationToken& token, bool folder_created, Reporter& reporter) {
     ConvertRequest request = base_request(options);
     request.input = input;
     request.password = password;
@@ -380,6 +380,8 @@ JobTally convert_one(const Options& options, const std::string& input, const Sec
         .string(input)
         .key("output_folder")
         .string(output_folder.string())
+        .key("output_folder_created")
+        .boolean(folder_created)
         .key("result");
     write_result(json, result);
     json.key("zip");
@@ -432,6 +434,21 @@ JobTally convert_one(const Options& options, const std::string& input, const Sec
     return tally;
 }
 
+// The engine writes only into a folder that exists; on a command line the
+// folder is named, so a missing one is made, with its parents, as `mkdir -p`
+// would. Returns whether it was made, or nothing after saying why it could not.
+std::optional<bool> make_output_folder(const Options& options, const Console& console) {
+    const std::filesystem::path folder = base_request(options).output_folder;
+    std::error_code error;
+    const bool created = std::filesystem::create_directories(folder, error);
+    if (error) {
+        std::fprintf(console.err, "%s: could not create the output folder \"%s\": %s\n",
+                     kProgramName, folder.c_str(), error.message().c_str());
+        return std::nullopt;
+    }
+    return created;
+}
+
 }  // namespace
 
 std::string pdf_version_text(std::int32_t version) {
@@ -449,7 +466,19 @@ std::string page_size_text(PageSize size) {
 
 int run_inputs(const Options& options, const Secret& password, const CancellationToken& token,
                const Console& console) {
+    bool folder_created = false;
+    if (!options.info) {
+        const std::optional<bool> created = make_output_folder(options, console);
+        if (!created) {
+            return kExitUsage;
+        }
+        folder_created = *created;
+    }
     Reporter reporter(options, console);
+    if (folder_created) {
+        reporter.line("Created the output folder " + base_request(options).output_folder.string() +
+                      ".");
+    }
     std::uint32_t files_ok = 0;
     std::uint32_t files_failed = 0;
     std::uint64_t images = 0;
@@ -460,7 +489,8 @@ int run_inputs(const Options& options, const Secret& password, const Cancellatio
         if (options.info) {
             (inspect_one(input, password, reporter) ? files_ok : files_failed) += 1;
         } else {
-            const JobTally tally = convert_one(options, input, password, token, reporter);
+            const JobTally tally =
+                convert_one(options, input, password, token, folder_created, reporter);
             (tally.ok ? files_ok : files_failed) += 1;
             images += tally.images;
         }

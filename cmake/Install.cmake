@@ -8,8 +8,8 @@
 # The component "deb" (`cmake --install --component deb`, prefix /usr), which
 # the Debian package is made of (cmake/Package.cmake): the programs in bin/, the
 # render helper and the pinned libraries in lib/brightleaf/, the desktop entry,
-# the icon in the hicolor theme, the AppStream metainfo, the man pages, and one
-# copyright file with every licence.
+# the icon in the hicolor theme, the AppStream metainfo, the man pages, an empty
+# mailcap registration, and one copyright file with every licence.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX "/opt/brightleaf" CACHE PATH "Installation folder" FORCE)
 endif()
@@ -35,9 +35,9 @@ foreach(library IN ITEMS "${PDFIUM_PINNED_LIBRARY}" "${TURBOJPEG_PINNED_LIBRARY}
     endif()
 endforeach()
 
-# Licence texts, each under the name of what it covers: the pinned copies', and
-# those of the Debian packages of the libraries in use.
-set(BL_LICENSE_FILES "")
+# Licence texts, each under the name of what it covers: our own, the pinned
+# copies', and those of the Debian packages of the libraries in use.
+set(BL_LICENSE_FILES "Brightleaf.txt=${PROJECT_SOURCE_DIR}/LICENSE")
 if(PDFIUM_PINNED_LIBRARY)
     list(APPEND BL_LICENSE_FILES
          "PDFium (from libreoffice-core).txt=${BL_DEPS_DIR}/pdfium/copyright")
@@ -154,6 +154,9 @@ if(TARGET brightleaf)
     install(FILES "${BL_PACKAGING_DIR}/${BL_APP_ID}.desktop" DESTINATION share/applications
             COMPONENT deb EXCLUDE_FROM_ALL)
     install(FILES "${BL_PACKAGING_DIR}/${BL_APP_ID}.metainfo.xml" DESTINATION share/metainfo
+            COMPONENT deb EXCLUDE_FROM_ALL)
+    # No mailcap entry from the desktop entry: Brightleaf is no PDF viewer.
+    install(FILES "${BL_PACKAGING_DIR}/mailcap" DESTINATION lib/mime/packages RENAME ${BL_APP_ID}
             COMPONENT deb EXCLUDE_FROM_ALL)
     install(FILES "${BL_PACKAGING_DIR}/icons/brightleaf.svg"
             DESTINATION share/icons/hicolor/scalable/apps COMPONENT deb EXCLUDE_FROM_ALL)

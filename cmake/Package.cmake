@@ -3,7 +3,7 @@
 set(CPACK_PACKAGE_NAME "brightleaf")
 set(CPACK_PACKAGE_VENDOR "Brightleaf")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_CONTACT "Brightleaf developers <brightleaf@brightleaf.org>")
+set(CPACK_PACKAGE_CONTACT "Brightleaf maintainers <maintainers@brightleaf.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert PDF pages to JPG images on this computer")
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
@@ -30,5 +30,7 @@ happen locally.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/lib/brightleaf")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Nor are they for ldconfig: no maintainer script calls it.
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/DropLdconfigScripts.cmake")
 
 include(CPack)

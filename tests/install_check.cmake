@@ -9,8 +9,9 @@ if(NOT status EQUAL 0)
     message(FATAL_ERROR "cmake --install failed")
 endif()
 
-foreach(required IN ITEMS libpdfiumlo.so libturbojpeg.so.0 licenses/FreeType.txt
-                          licenses/libjpeg-turbo.txt "licenses/GNU LGPL 3.txt" licenses/Qt.txt)
+foreach(required IN ITEMS libpdfiumlo.so libturbojpeg.so.0 licenses/Brightleaf.txt
+                          licenses/FreeType.txt licenses/libjpeg-turbo.txt "licenses/GNU LGPL 3.txt"
+                          licenses/Qt.txt)
     if(NOT EXISTS "${PREFIX}/${required}")
         message(FATAL_ERROR "the installation lacks ${required}")
     endif()

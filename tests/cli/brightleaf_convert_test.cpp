@@ -73,7 +73,8 @@ TEST(ConvertCommand, KeepsItsContract) {
         {{"-o", "out"}, 2, {}, {"PDF is required"}, {}},
         {{"-o", "out", "--dpi", "700", "doc.pdf"}, 2, {}, {"DPI must be between 10 and 600."}, {}},
         {{"-o", "out", "--background", "FFF", "doc.pdf"}, 2, {}, {"\"FFF\" is not a colour"}, {}},
-        {{"-o", "missing", "doc.pdf"}, 2, {}, {"The output folder does not exist."}, {}},
+        {{"-o", "doc.pdf/sub", "doc.pdf"}, 2, {},
+         {"could not create the output folder \"@DIR@/doc.pdf/sub\": Not a directory"}, {}},
         {{"-o", "out", "--password", "secret", "doc.pdf"}, 2, {}, {"--password"}, {}},
         {{"-o", "out", "--password-file", "nul-pw", "doc.pdf"}, 2, {},
          {"The password cannot contain a NUL character."}, {}},
@@ -86,8 +87,12 @@ TEST(ConvertCommand, KeepsItsContract) {
         {{"--version"}, 0,
          {"brightleaf-convert ", "PDFium ", "libjpeg-turbo ", "\nSandbox: seccomp"}, {}, {}},
         // Standard error is no terminal here: no progress line, nothing else either.
-        {{"doc.pdf", "-r", "72"}, 0, {"doc.pdf: 3 of 3 pages written to @DIR@"}, {}, {}, {}, {},
-         "len(glob.glob('doc_page_000?.jpg'))", "3"},
+        {{"doc.pdf", "-r", "72"}, 0, {"doc.pdf: 3 of 3 pages written to @DIR@.\n"}, {}, {}, {},
+         {}, "len(glob.glob('doc_page_000?.jpg'))", "3"},
+        // A missing output folder is made, with its parents.
+        {{"-o", "./out/new/../sub/", "-p", "2", "doc.pdf"}, 0, {"Created the output folder "
+          "@DIR@/out/new/../sub.\n", "1 of 1 page written to @DIR@/out/new/../sub.\n"}, {},
+         {"new", "sub"}, {}, {}, "glob.glob('out/sub/*')", "['out/sub/doc_page_0002.jpg']"},
         {{"-o", "out", "-p", "3, 1", "-n", "{original}-{page_number}-{page_count}-{dpi}", "-r",
           "100", "-q", "75", "--jobs", "3", "--background", "#1a2B3c", "doc.pdf"}, 0,
          {"2 of 2 pages written to @DIR@/out."}, {}, {"doc-1-3-100.jpg", "doc-3-3-100.jpg"}},
@@ -128,12 +133,14 @@ TEST(ConvertCommand, KeepsItsContract) {
          {"doc.zip", pages[0], pages[1], pages[2]}, {}, {},
          "len(o), [p['page'] for p in o[0]['result']['page_results']], o[0]['zip']['created'], "
          "o[0]['result']['page_results'][0]['width_px'], o[1]['result']['error']['message'], "
-         "o[1]['zip']['attempted'], o[1]['result']['document'], 'encrypted' in o[1]['result']",
-         "2 [1, 2, 3] True 1275 The input file does not exist. False None False"},
+         "o[1]['zip']['attempted'], o[1]['result']['document'], 'encrypted' in o[1]['result'], "
+         "o[1]['output_folder_created']",
+         "2 [1, 2, 3] True 1275 The input file does not exist. False None False False"},
         // JSON stays valid for names that are not UTF-8.
-        {{"--json", "-o", "out", "-n", "page{page_number}", "odd\xff\x01name.pdf"}, 0, {}, {},
-         {"page1.jpg"}, {}, {}, "o[0]['file'], o[0]['result']['pages_written']",
-         "odd\xef\xbf\xbd\x01name.pdf 1"},
+        {{"--json", "-o", "out/new", "-n", "page{page_number}", "odd\xff\x01name.pdf"}, 0, {}, {},
+         {"new"}, {}, {}, "o[0]['file'], o[0]['result']['pages_written'], "
+         "o[0]['output_folder_created'], glob.glob('out/new/*')",
+         "odd\xef\xbf\xbd\x01name.pdf 1 True ['out/new/page1.jpg']"},
         {{"-o", "out", "locked.pdf"}, 1, {}, {"locked.pdf: This PDF is password-protected. Enter "
          "its password to convert it.", "--password-stdin"}, {}},
         {{"-o", "out", "--password-stdin", "locked.pdf"}, 1, {},

@@ -1,0 +1,15 @@
+# The man page lists exactly the options that `brightleaf-convert --help` lists.
+#   cmake -DCONVERT=... -DPAGE=... -P man_page_test.cmake
+execute_process(COMMAND "${CONVERT}" --help OUTPUT_VARIABLE help COMMAND_ERROR_IS_FATAL ANY)
+file(READ "${PAGE}" page)
+string(REPLACE "\\-" "-" page "${page}")
+foreach(text IN ITEMS help page)
+    string(REGEX MATCHALL "[ ,](--?[a-z][a-z-]*)" options "${${text}}")
+    list(TRANSFORM options REPLACE "^[ ,]" "")
+    list(REMOVE_DUPLICATES options)
+    list(SORT options)
+    set(${text}_options "${options}")
+endforeach()
+if(NOT help_options STREQUAL page_options)
+    message(FATAL_ERROR "--help lists ${help_options}\nthe man page ${page_options}")
+endif()
