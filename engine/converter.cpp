@@ -43,8 +43,6 @@ class Job {
 
   private:
     MaybeError open_document();
-    MaybeError plan_pages(const std::vector<std::int32_t>& selection);
-    MaybeError check_names_are_free() const;
     MaybeError prepare_helpers();
 
     ConvertRequest& request_;
@@ -88,71 +86,6 @@ MaybeError Job::open_document() {
     return std::nullopt;
 }
 
-MaybeError Job::plan_pages(const std::vector<std::int32_t>& selection) {
-    const DocumentInfo& info = result_.document;
-    const std::string stem = sanitize_file_name(to_utf8(request_.input.stem()), 200);
-    // Validated to lie within the DPI limits, so it fits.
-    const auto rounded_dpi = static_cast<std::int32_t>(std::lround(request_.image.dpi));
-
-    std::unordered_map<std::string, std::uint32_t> first_page_of_name;
-    std::uint64_t total_pixels = 0;
-    pages_.reserve(selection.size());
-    for (const std::int32_t number : selection) {
-        PlannedPage page;
-        page.number = static_cast<std::uint32_t>(number);
-        auto size = page_pixel_size(info.page_sizes[static_cast<std::size_t>(number - 1)],
-                                    request_.image.dpi, request_.limits);
-        if (!size) {
-            ConvertError error = std::move(size.error());
-            error.message = "Page " + std::to_string(number) + ": " + error.message;
-            error.page = page.number;
-            return error;
-        }
-        page.size = *size;
-
-        auto name = render_file_name(request_.naming_template,
-                                     NamingValues{stem, number, info.page_count, rounded_dpi});
-        if (!name) {
-            return std::move(name.error());
-        }
-        page.name = std::move(*name);
-        // Names cut back to their length limit can collide; two pages must never be
-        // written to one file, where the second would silently replace the first.
-        const auto [known, inserted] = first_page_of_name.emplace(page.name, page.number);
-        if (!inserted) {
-            return make_error(ErrorKind::InvalidNamingTemplate,
-                              "Pages " + std::to_string(known->second) + " and " +
-                                  std::to_string(number) + " would both be saved as \"" +
-                                  page.name + image_format(request_.image).extension +
-                                  "\". Change the naming template or use a shorter file name.");
-        }
-
-        total_pixels += static_cast<std::uint64_t>(page.size.width) *
-                        static_cast<std::uint64_t>(page.size.height);
-        pages_.push_back(std::move(page));
-    }
-    if (total_pixels > request_.limits.max_job_pixels) {
-        return make_error(ErrorKind::LimitExceeded,
-                          "The selected pages exceed the total output size allowed for one job. "
-                          "Select fewer pages or lower the DPI.");
-    }
-    return std::nullopt;
-}
-
-MaybeError Job::check_names_are_free() const {
-    for (const PlannedPage& page : pages_) {
-        const std::string file_name = page.name + image_format(request_.image).extension;
-        // A query that fails counts as nothing there; the commit decides in the end.
-        if (name_is_taken(request_.output_folder / to_path(file_name)).value_or(false)) {
-            return make_error(ErrorKind::OutputExists,
-                              "\"" + file_name +
-                                  "\" already exists in the output folder. Choose another "
-                                  "folder, or allow overwriting or renaming.");
-        }
-    }
-    return std::nullopt;
-}
-
 MaybeError Job::prepare_helpers() {
     // The encoder is checked here, so that settings it refuses fail the job
     // before any page; each encode thread then makes its own.
@@ -186,15 +119,18 @@ ConvertResult Job::run() {
     MaybeError problem = open_document();
     if (!problem) {
         auto selection = parse_page_selection(request_.pages, result_.document.page_count);
-        if (selection) {
-            result_.pages_selected = static_cast<std::uint32_t>(selection->size());
-            problem = plan_pages(*selection);
-        } else {
+        if (!selection) {
             problem = std::move(selection.error());
+        } else if (auto planned = plan_pages(request_, result_.document, *selection)) {
+            result_.pages_selected = static_cast<std::uint32_t>(selection->size());
+            pages_ = std::move(*planned);
+        } else {
+            result_.pages_selected = static_cast<std::uint32_t>(selection->size());
+            problem = std::move(planned.error());
         }
     }
     if (!problem && request_.existing_files == ExistingFilePolicy::Ask) {
-        problem = check_names_are_free();
+        problem = check_names_are_free(request_, pages_);
     }
     if (!problem) {
         problem = prepare_helpers();
@@ -214,6 +150,90 @@ ConvertResult Job::run() {
 }
 
 }  // namespace
+
+Result<std::vector<PlannedPage>> plan_pages(const ConvertRequest& request, const DocumentInfo& info,
+                                            const std::vector<std::int32_t>& selection) {
+    const std::string stem = sanitize_file_name(to_utf8(request.input.stem()), 200);
+    // Validated to lie within the DPI limits, so it fits.
+    const auto rounded_dpi = static_cast<std::int32_t>(std::lround(request.image.dpi));
+
+    std::unordered_map<std::string, std::uint32_t> first_page_of_name;
+    std::uint64_t total_pixels = 0;
+    std::vector<PlannedPage> pages;
+    pages.reserve(selection.size());
+    for (const std::int32_t number : selection) {
+        PlannedPage page;
+        page.number = static_cast<std::uint32_t>(number);
+        auto size = page_pixel_size(info.page_sizes[static_cast<std::size_t>(number - 1)],
+                                    request.image.dpi, request.limits);
+        if (!size) {
+            ConvertError error = std::move(size.error());
+            error.message = "Page " + std::to_string(number) + ": " + error.message;
+            error.page = page.number;
+            return tl::unexpected(std::move(error));
+        }
+        page.size = *size;
+
+        auto name = render_file_name(request.naming_template,
+                                     NamingValues{stem, number, info.page_count, rounded_dpi});
+        if (!name) {
+            return tl::unexpected(std::move(name.error()));
+        }
+        page.name = std::move(*name);
+        // Names cut back to their length limit can collide; two pages must never be
+        // written to one file, where the second would silently replace the first.
+        const auto [known, inserted] = first_page_of_name.emplace(page.name, page.number);
+        if (!inserted) {
+            return fail(ErrorKind::InvalidNamingTemplate,
+                        "Pages " + std::to_string(known->second) + " and " +
+                            std::to_string(number) + " would both be saved as \"" + page.name +
+                            image_format(request.image).extension +
+                            "\". Change the naming template or use a shorter file name.");
+        }
+
+        total_pixels += static_cast<std::uint64_t>(page.size.width) *
+                        static_cast<std::uint64_t>(page.size.height);
+        pages.push_back(std::move(page));
+    }
+    if (total_pixels > request.limits.max_job_pixels) {
+        return fail(ErrorKind::LimitExceeded,
+                    "The selected pages exceed the total output size allowed for one job. "
+                    "Select fewer pages or lower the DPI.");
+    }
+    return pages;
+}
+
+MaybeError check_names_are_free(const ConvertRequest& request,
+                                const std::vector<PlannedPage>& pages) {
+    for (const PlannedPage& page : pages) {
+        const std::string file_name = page.name + image_format(request.image).extension;
+        // A query that fails counts as nothing there; the commit decides in the end.
+        if (name_is_taken(request.output_folder / to_path(file_name)).value_or(false)) {
+            return make_error(ErrorKind::OutputExists,
+                              "\"" + file_name +
+                                  "\" already exists in the output folder. Choose another "
+                                  "folder, or allow overwriting or renaming.");
+        }
+    }
+    return std::nullopt;
+}
+
+MaybeError check_image_options(const ImageOptions& image, const ConvertLimits& limits) {
+    // Written so that NaN limits fail too.
+    if (!(limits.min_dpi > 0.0) || !(limits.max_dpi >= limits.min_dpi) || limits.max_side_px <= 0 ||
+        limits.max_page_pixels == 0) {
+        return make_error(ErrorKind::InvalidSettings, "The configured limits are inconsistent.");
+    }
+    if (!std::isfinite(image.dpi) || image.dpi < limits.min_dpi || image.dpi > limits.max_dpi) {
+        return make_error(ErrorKind::InvalidSettings, "DPI must be between " +
+                                                          format_number(limits.min_dpi) + " and " +
+                                                          format_number(limits.max_dpi) + ".");
+    }
+    if (image.jpeg_quality < 1 || image.jpeg_quality > 100) {
+        return make_error(ErrorKind::InvalidSettings, "JPEG quality must be between 1 and 100.");
+    }
+    return std::nullopt;
+}
 
 Deadline open_deadline(const ConvertLimits& limits, Clock::time_point now) {
     // Opening cannot be paused, so it is held to the page limit by force; without

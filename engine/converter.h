@@ -3,11 +3,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "bl/convert_types.h"
+#include "bl/pixel_size.h"
 #include "engine/output_file.h"
 
 namespace bl {
+
+struct PlannedPage {
+    std::uint32_t number = 0;
+    PixelSize size;
+    std::string name;  // file name without extension
+};
 
 namespace detail {
 
@@ -40,6 +49,19 @@ struct DriverHooks {
 // events arrive on the calling thread. Tests steer the job through `hooks`.
 ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
                       const CancellationToken& token, const detail::DriverHooks& hooks = {});
+
+// Every selected page's pixel size and file name, before anything is rendered;
+// the first page that cannot be converted, or two pages with one name, fail
+// the whole job.
+Result<std::vector<PlannedPage>> plan_pages(const ConvertRequest& request, const DocumentInfo& info,
+                                            const std::vector<std::int32_t>& selection);
+
+// Under Ask: the first planned name that something in the output folder has.
+MaybeError check_names_are_free(const ConvertRequest& request,
+                                const std::vector<PlannedPage>& pages);
+
+// The checks of a request's image options and limits, in their order.
+MaybeError check_image_options(const ImageOptions& image, const ConvertLimits& limits);
 
 // The time opening a document may take: the page limit, or two minutes
 // without one. A job's own limit applies too.

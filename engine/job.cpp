@@ -3,7 +3,10 @@
 #include <cmath>
 #include <new>
 
+#include "bl/page_selection.h"
 #include "engine/converter.h"
+#include "engine/errors.h"
+#include "engine/image_format.h"
 #include "engine/job_hooks.h"
 #include "engine/naming_template.h"
 #include "engine/output_file.h"
@@ -12,20 +15,8 @@
 namespace bl {
 
 MaybeError validate_request(const ConvertRequest& request) {
-    const ConvertLimits& limits = request.limits;
-    // Written so that NaN limits fail too.
-    if (!(limits.min_dpi > 0.0) || !(limits.max_dpi >= limits.min_dpi) || limits.max_side_px <= 0 ||
-        limits.max_page_pixels == 0) {
-        return make_error(ErrorKind::InvalidSettings, "The configured limits are inconsistent.");
-    }
-    const double dpi = request.image.dpi;
-    if (!std::isfinite(dpi) || dpi < limits.min_dpi || dpi > limits.max_dpi) {
-        return make_error(ErrorKind::InvalidSettings, "DPI must be between " +
-                                                          format_number(limits.min_dpi) + " and " +
-                                                          format_number(limits.max_dpi) + ".");
-    }
-    if (request.image.jpeg_quality < 1 || request.image.jpeg_quality > 100) {
-        return make_error(ErrorKind::InvalidSettings, "JPEG quality must be between 1 and 100.");
+    if (auto problem = check_image_options(request.image, request.limits)) {
+        return problem;
     }
     if (auto problem = validate_naming_template(request.naming_template)) {
         return problem;
@@ -70,6 +61,48 @@ JobResult detail::run_job(JobRequest request, const ProgressCallback& progress,
         zip.error = std::move(archive.error());
     }
     return result;
+}
+
+Result<JobPlan> plan_job(const ConvertRequest& request, const CancellationToken& token,
+                         std::uint32_t samples) {
+    if (auto invalid = validate_request(request)) {
+        return tl::unexpected(std::move(*invalid));
+    }
+    try {
+        auto session = PreviewSession::open(request.input, request.password, request.limits);
+        if (!session) {
+            return tl::unexpected(std::move(session.error()));
+        }
+        JobPlan plan;
+        plan.document = (*session)->document();
+        auto selection = parse_page_selection(request.pages, plan.document.page_count);
+        if (!selection) {
+            return tl::unexpected(std::move(selection.error()));
+        }
+        auto pages = plan_pages(request, plan.document, *selection);
+        if (!pages) {
+            return tl::unexpected(std::move(pages.error()));
+        }
+        if (request.existing_files == ExistingFilePolicy::Ask) {
+            if (auto taken = check_names_are_free(request, *pages)) {
+                return tl::unexpected(std::move(*taken));
+            }
+        }
+        const std::string extension = image_format(request.image).extension;
+        for (const PlannedPage& page : *pages) {
+            plan.files.push_back(PlannedFile{page.number, page.name + extension, page.size});
+        }
+        auto estimate = (*session)->estimate(*selection, request.image, samples, token);
+        if (!estimate) {
+            return tl::unexpected(std::move(estimate.error()));
+        }
+        plan.estimate = *estimate;
+        return plan;
+    } catch (const std::bad_alloc&) {
+        return tl::unexpected(job_out_of_memory_error());
+    } catch (...) {
+        return tl::unexpected(internal_error());
+    }
 }
 
 bool message_names_page(const ConvertError& error) {

@@ -17,12 +17,6 @@
 
 namespace bl {
 
-struct PlannedPage {
-    std::uint32_t number = 0;
-    PixelSize size;
-    std::string name;  // file name without extension
-};
-
 // Everything the pages' way needs; all of it outlives the run.
 struct PipelineSetup {
     const ConvertRequest& request;

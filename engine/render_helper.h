@@ -35,6 +35,7 @@ class ControlPage {
 
     int fd() const { return fd_.get(); }
     void cancel() const { flag()->store(1, std::memory_order_release); }
+    void reset() const { flag()->store(0, std::memory_order_release); }
     bool cancelled() const { return flag()->load(std::memory_order_acquire) != 0; }
 
   private:

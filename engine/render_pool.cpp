@@ -224,6 +224,7 @@ void RenderPool::dispatch(std::uint32_t index, std::uint32_t page, PixelSize siz
     request.slot = static_cast<std::uint32_t>(buffer);
     request.flags =
         static_cast<std::uint8_t>((image_.render_annotations ? proto::kAnnotations : 0) |
+                                  (image_.render_form_fields ? proto::kFormFields : 0) |
                                   (pixel_bytes_ == 3 ? proto::kThreeBytes : 0));
     request.background = image_.background;
     request.deadline_ns = deadline_ns(deadline);
@@ -416,6 +417,21 @@ void RenderPool::release(int buffer) {
 void RenderPool::notify() const {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wake_fd_.get(), &one, sizeof one);
+}
+
+void RenderPool::set_token(const CancellationToken& token) {
+    token_ = token;
+    cancel_seen_ = false;
+    control_.reset();
+}
+
+bool RenderPool::ensure_buffers(std::size_t bytes) {
+    if (!buffers_.empty() && buffers_.front().map.size() >= bytes) {
+        return true;
+    }
+    const std::size_t count = std::max<std::size_t>(buffers_.size(), 1);
+    buffers_.clear();
+    return prepare(slots_.size(), count, bytes, pixel_bytes_);
 }
 
 pid_t RenderPool::helper_pid(std::uint32_t index) const {

@@ -79,6 +79,13 @@ class RenderPool {
     // The helper now rendering page `index`, or -1 (tests steer helpers through it).
     pid_t helper_pid(std::uint32_t index) const;
 
+    // For a pool that serves one request after another (a preview session): the
+    // token and drawing options of the next pages, and buffers of at least
+    // `bytes`. Only while no page is under way; false when memory is short.
+    void set_token(const CancellationToken& token);
+    void set_image(const ImageOptions& image) { image_ = image; }
+    bool ensure_buffers(std::size_t bytes);
+
   private:
     struct Buffer {
         UniqueFd fd;
@@ -118,9 +125,9 @@ class RenderPool {
 
     const InputFile& input_;
     const ControlPage& control_;
-    const ImageOptions image_;
+    ImageOptions image_;
     const ConvertLimits limits_;
-    const CancellationToken& token_;
+    CancellationToken token_;
     const bool forms_;
     Secret password_;
     bool had_password_ = false;

@@ -139,8 +139,9 @@ struct MapBuffer {
 enum RenderFlags : std::uint8_t {
     kAnnotations = 1u << 0,
     kThreeBytes = 1u << 1,  // BGR rows instead of BGRx
+    kFormFields = 1u << 2,  // draw form fields, where the document was opened with forms
 };
-inline constexpr std::uint8_t kKnownRenderFlags = kAnnotations | kThreeBytes;
+inline constexpr std::uint8_t kKnownRenderFlags = kAnnotations | kThreeBytes | kFormFields;
 
 // engine -> helper: render one page into a mapped buffer.
 struct Render {

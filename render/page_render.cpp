@@ -53,7 +53,8 @@ protocol::RenderStatus render_page(PdfDocument& document, std::uint32_t page_num
                                    const ImageOptions& image, const PixelTarget& target,
                                    const std::atomic<std::uint32_t>* cancelled, Deadline deadline) {
     using protocol::RenderStatus;
-    const FPDF_FORMHANDLE form = document.forms ? document.forms->handle() : nullptr;
+    const FPDF_FORMHANDLE form =
+        document.forms && image.render_form_fields ? document.forms->handle() : nullptr;
     if (page_number == 0 || page_number > static_cast<std::uint32_t>(INT_MAX)) {
         return RenderStatus::LoadFailed;
     }

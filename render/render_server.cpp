@@ -191,6 +191,7 @@ bool Server::handle(const proto::Render& request) {
     ImageOptions image;
     image.background = request.background;
     image.render_annotations = (request.flags & proto::kAnnotations) != 0;
+    image.render_form_fields = (request.flags & proto::kFormFields) != 0;
     const PixelTarget target{mapping.data(), mapping.size(), request.stride,
                              (request.flags & proto::kThreeBytes) != 0};
     const Deadline deadline = request.deadline_ns == 0

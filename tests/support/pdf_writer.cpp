@@ -68,6 +68,9 @@ std::string PdfWriter::build() const {
             all.push_back(annotation);
             annots += ref(static_cast<int>(all.size())) + " ";
         }
+        for (const int object : page.annotation_objects) {
+            annots += ref(object) + " ";
+        }
         std::string dictionary;
         if (page.raw_dictionary) {
             dictionary = *page.raw_dictionary;
@@ -95,7 +98,8 @@ std::string PdfWriter::build() const {
         listed += kids;
     }
     const int count = count_override_ ? *count_override_ : static_cast<int>(pages_.size());
-    all[static_cast<std::size_t>(catalog - 1)] = "<< /Type /Catalog /Pages " + ref(tree) + " >>";
+    all[static_cast<std::size_t>(catalog - 1)] =
+        "<< /Type /Catalog /Pages " + ref(tree) + " " + catalog_entries_ + " >>";
     all[static_cast<std::size_t>(tree - 1)] =
         "<< /Type /Pages /Kids [" + listed + "] /Count " + std::to_string(count) + " >>";
     all[static_cast<std::size_t>(font - 1)] =

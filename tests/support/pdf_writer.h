@@ -19,6 +19,8 @@ struct PdfPage {
     std::string extra_resources;
     // Annotation dictionaries, written as objects of their own and listed in /Annots.
     std::vector<std::string> annotations;
+    // Objects added already (such as form fields the catalog lists), put in /Annots too.
+    std::vector<int> annotation_objects;
     // Written instead of the generated page dictionary when set (for broken pages).
     std::optional<std::string> raw_dictionary;
 };
@@ -40,6 +42,8 @@ class PdfWriter {
     void set_page_count_override(int count) { count_override_ = count; }
     // Lists the pages this many times over in the page tree (for huge trees).
     void set_kids_repeat(int times) { kids_repeat_ = times; }
+    // Extra entries for the catalog, e.g. "/AcroForm << /Fields [5 0 R] >>".
+    void set_catalog_entries(std::string entries) { catalog_entries_ = std::move(entries); }
     // Junk written before the "%PDF-" header.
     void set_prefix(std::string prefix) { prefix_ = std::move(prefix); }
 
@@ -56,6 +60,7 @@ class PdfWriter {
     std::vector<PdfPage> pages_;
     std::optional<int> count_override_;
     int kids_repeat_ = 1;
+    std::string catalog_entries_;
     std::string prefix_;
 };
 

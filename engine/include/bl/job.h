@@ -8,6 +8,8 @@
 #include <string>
 
 #include "bl/convert_types.h"
+#include "bl/pixel_size.h"
+#include "bl/preview.h"
 
 namespace bl {
 
@@ -43,6 +45,30 @@ MaybeError validate_request(const ConvertRequest& request);
 // written. Never throws; progress arrives on the calling thread.
 JobResult run_job(JobRequest request, const ProgressCallback& progress,
                   const CancellationToken& token);
+
+struct PlannedFile {
+    std::uint32_t page = 0;
+    std::string file_name;  // with its extension; the policy may still number it
+    PixelSize size;
+};
+
+// What run_job would write, found without writing anything.
+struct JobPlan {
+    DocumentInfo document;
+    std::vector<PlannedFile> files;  // in selection order
+    OutputEstimate estimate;
+};
+
+// Pages converted in memory for an estimate: enough to see a manual's kinds of
+// page, few enough to take a moment.
+inline constexpr std::uint32_t kEstimateSamples = 8;
+
+// A run without its writing: the request's checks, the open, the selection,
+// each page's file name and pixel size and, under Ask, the check for taken
+// names; then an estimate of the output from `samples` pages converted in
+// memory. Fails as run_job would before its first page. Never throws.
+Result<JobPlan> plan_job(const ConvertRequest& request, const CancellationToken& token = {},
+                         std::uint32_t samples = kEstimateSamples);
 
 // Whether an error's message already names its page ("Page 3: ..."), as the
 // pre-flight's do; a page's other messages need the page put in front.
