@@ -49,6 +49,42 @@ FPDF_BOOL need_to_pause_now(IFSDK_PAUSE* base) {
     return 1;
 }
 
+namespace {
+
+// The page's own drawing, paused at the cancel flag and the deadline.
+protocol::RenderStatus draw_progressively(FPDF_BITMAP bitmap, FPDF_PAGE page, PixelSize size,
+                                          int flags, const std::atomic<std::uint32_t>* cancelled,
+                                          Deadline deadline) {
+    using protocol::RenderStatus;
+    RenderPause pause;
+    pause.base.version = 1;
+    pause.base.NeedToPauseNow = &need_to_pause_now;
+    pause.base.user = nullptr;
+    pause.cancelled = cancelled;
+    pause.deadline = deadline;
+    pause.timed_out = false;
+    const auto stop_asked = [cancelled] {
+        return cancelled != nullptr && cancelled->load(std::memory_order_acquire) != 0;
+    };
+    int status = FPDF_RenderPageBitmap_Start(bitmap, page, 0, 0, size.width, size.height, 0, flags,
+                                             &pause.base);
+    while (status == FPDF_RENDER_TOBECONTINUED && !stop_asked() && !pause.timed_out) {
+        status = FPDF_RenderPage_Continue(page, &pause.base);
+    }
+    FPDF_RenderPage_Close(page);
+    // Read once more: a page PDFium finished while the flag was set still counts
+    // as cancelled.
+    if (stop_asked()) {
+        return RenderStatus::Cancelled;
+    }
+    if (pause.timed_out) {
+        return RenderStatus::TimedOut;
+    }
+    return status == FPDF_RENDER_DONE ? RenderStatus::Done : RenderStatus::RenderFailed;
+}
+
+}  // namespace
+
 protocol::RenderStatus render_page(PdfDocument& document, std::uint32_t page_number, PixelSize size,
                                    const ImageOptions& image, const PixelTarget& target,
                                    const std::atomic<std::uint32_t>* cancelled, Deadline deadline) {
@@ -84,34 +120,10 @@ protocol::RenderStatus render_page(PdfDocument& document, std::uint32_t page_num
     FPDFBitmap_FillRect(bitmap.get(), 0, 0, size.width, size.height, colour);
 
     const int flags = image.render_annotations ? FPDF_ANNOT : 0;
-    RenderPause pause;
-    pause.base.version = 1;
-    pause.base.NeedToPauseNow = &need_to_pause_now;
-    pause.base.user = nullptr;
-    pause.cancelled = cancelled;
-    pause.deadline = deadline;
-    pause.timed_out = false;
-    const auto stop_asked = [cancelled] {
-        return cancelled != nullptr && cancelled->load(std::memory_order_acquire) != 0;
-    };
-
-    int status = FPDF_RenderPageBitmap_Start(bitmap.get(), loaded.page(), 0, 0, size.width,
-                                             size.height, 0, flags, &pause.base);
-    while (status == FPDF_RENDER_TOBECONTINUED && !stop_asked() && !pause.timed_out) {
-        status = FPDF_RenderPage_Continue(loaded.page(), &pause.base);
-    }
-    FPDF_RenderPage_Close(loaded.page());
-
-    // Read once more: a page PDFium finished while the flag was set still counts
-    // as cancelled.
-    if (stop_asked()) {
-        return RenderStatus::Cancelled;
-    }
-    if (pause.timed_out) {
-        return RenderStatus::TimedOut;
-    }
-    if (status != FPDF_RENDER_DONE) {
-        return RenderStatus::RenderFailed;
+    const RenderStatus drawn =
+        draw_progressively(bitmap.get(), loaded.page(), size, flags, cancelled, deadline);
+    if (drawn != RenderStatus::Done) {
+        return drawn;
     }
     // Widget annotations are drawn only by the form pass, never by the page
     // render itself.
