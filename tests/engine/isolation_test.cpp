@@ -207,7 +207,9 @@ TEST_F(IsolationTest, HelpersThatDieOrBreakTheProtocolFailOnlyTheirPagesUntilThr
                 }
             };
             ConvertRequest req = request(item.pattern);
-            req.limits.page_timeout_ms = 200;
+            // Enough for a new helper to start and open the document on a busy
+            // machine, a sanitizer's build too.
+            req.limits.page_timeout_ms = 1000;
             req.limits.render_helpers = helpers;
             const ConvertResult result = convert(std::move(req), {}, CancellationToken{}, hooks_);
             EXPECT_EQ(test::names_in(out_), item.written);
