@@ -55,8 +55,15 @@ JobResult detail::run_job(JobRequest request, const ProgressCallback& progress,
     request.convert.password.clear();
 
     ZipOutcome& zip = result.zip;
-    if (!request.want_zip || result.convert.pages_written == 0 || result.convert.cancelled) {
+    const ConvertResult& convert_result = result.convert;
+    if (!request.want_zip || convert_result.pages_written + convert_result.pages_skipped == 0 ||
+        convert_result.cancelled) {
         return result;
+    }
+    // An archive there already may lack the pages this run wrote; it is kept,
+    // and the complete one takes a number.
+    if (zip_policy == ExistingFilePolicy::Skip && convert_result.pages_written > 0) {
+        zip_policy = ExistingFilePolicy::KeepBoth;
     }
     zip.attempted = true;
     ZipOptions options;
