@@ -37,8 +37,8 @@ Passwords are never taken from the command line: use --password-stdin or
 
 Exit status: 0 when every selected page of every file was written or, under
 --existing skip, was there already (and every requested ZIP archive made or
-there already), 1 when anything failed, 2 for a usage error or an
-output folder that cannot be made, 130 when interrupted.)";
+there already), 1 when anything failed, 2 for a usage error or an output
+folder that cannot be made, 130 when interrupted.)";
 
 ParsedCommandLine usage_error(const std::string& message) {
     ParsedCommandLine parsed;
@@ -208,8 +208,8 @@ void add_run_options(CLI::App& app, Options& options) {
     app.add_flag("--json", options.json,
                  "Write one JSON object per file to standard output instead of text");
     app.add_option("--debug-log", options.debug_log,
-                   "Append to FILE what failed render helpers reported (why a helper crashed "
-                   "or was stopped), each line after its PDF's name")
+                   "Append to FILE why render helpers failed (a crash, a system call the sandbox "
+                   "refused), each line after its PDF's name")
         ->type_name("FILE");
 }
 
