@@ -35,9 +35,10 @@ with zeros to that many digits. The extension ".jpg" is added.
 Passwords are never taken from the command line: use --password-stdin or
 --password-file. The same password is tried for every file.
 
-Exit status: 0 when every selected page of every file was written (and every
-requested ZIP archive made), 1 when anything failed, 2 for a usage error or an
-output folder that cannot be made, 130 when interrupted.)";
+Exit status: 0 when every selected page of every file was written or, under
+--existing skip, was there already (and every requested ZIP archive made or
+there already), 1 when anything failed, 2 for a usage error or an output
+folder that cannot be made, 130 when interrupted.)";
 
 ParsedCommandLine usage_error(const std::string& message) {
     ParsedCommandLine parsed;
@@ -158,9 +159,10 @@ void add_image_options(CLI::App& app, Options& options, OptionTexts& texts) {
         ->capture_default_str();
     app.add_option("-e,--existing", texts.existing,
                    "When an image's name is taken: ask (refuse the file, since nothing can be "
-                   "asked here), replace, or keep-both (add a number to the new name)")
+                   "asked here), replace, keep-both (add a number to the new name), or skip "
+                   "(keep the file there and make only the missing ones, to resume a run)")
         ->type_name("POLICY")
-        ->check(CLI::IsMember({"ask", "replace", "keep-both"}))
+        ->check(CLI::IsMember({"ask", "replace", "keep-both", "skip"}))
         ->capture_default_str();
     app.add_option("--background", texts.background, "Colour under transparent areas, as RRGGBB")
         ->check(CLI::Validator(colour_problem, ""))
@@ -205,6 +207,10 @@ void add_run_options(CLI::App& app, Options& options) {
                  "nothing");
     app.add_flag("--json", options.json,
                  "Write one JSON object per file to standard output instead of text");
+    app.add_option("--debug-log", options.debug_log,
+                   "Append to FILE why render helpers failed (a crash, a system call the sandbox "
+                   "refused), each line after its PDF's name")
+        ->type_name("FILE");
 }
 
 // Settings that are wrong for every file are usage errors, reported once before
@@ -213,7 +219,8 @@ MaybeError check_options(Options& options, const OptionTexts& texts) {
     static const std::map<std::string, ExistingFilePolicy> kPolicies = {
         {"ask", ExistingFilePolicy::Ask},
         {"replace", ExistingFilePolicy::Replace},
-        {"keep-both", ExistingFilePolicy::KeepBoth}};
+        {"keep-both", ExistingFilePolicy::KeepBoth},
+        {"skip", ExistingFilePolicy::Skip}};
     static const std::map<std::string, std::int32_t> kChroma = {
         {"auto", 0}, {"444", 1}, {"420", 2}, {"gray", 3}};
     options.existing_files = kPolicies.at(texts.existing);

@@ -41,6 +41,7 @@ struct Options {
     std::string password_file;  // empty when not given
     bool info = false;
     bool json = false;
+    std::string debug_log;  // empty when not given
 };
 
 // Either options to run with, or a text to print and the status to exit with

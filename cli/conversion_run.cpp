@@ -1,6 +1,11 @@
 #include "cli/conversion_run.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -9,6 +14,7 @@
 
 #include "bl/inspection.h"
 #include "bl/job.h"
+#include "bl/unique_fd.h"
 #include "cli/json_text.h"
 
 namespace bl::cli {
@@ -153,6 +159,8 @@ void write_page_result(JsonWriter& json, const PageResult& page) {
         .number(page.render_ms)
         .key("encode_ms")
         .number(page.encode_ms)
+        .key("skipped")
+        .boolean(page.skipped)
         .key("error");
     write_error(json, page.error);
     json.end_object();
@@ -189,11 +197,17 @@ void write_result(JsonWriter& json, const ConvertResult& result) {
         .unsigned_integer(result.pages_written)
         .key("pages_failed")
         .unsigned_integer(result.pages_failed)
+        .key("pages_skipped")
+        .unsigned_integer(result.pages_skipped)
         .key("cancelled")
         .boolean(result.cancelled)
         .key("error");
     write_error(json, result.error);
-    json.end_object();
+    json.key("diagnostics").begin_array();
+    for (const std::string& line : result.diagnostics) {
+        json.string(line);
+    }
+    json.end_array().end_object();
 }
 
 void write_zip(JsonWriter& json, bool requested, const ZipOutcome& zip) {
@@ -205,7 +219,9 @@ void write_zip(JsonWriter& json, bool requested, const ZipOutcome& zip) {
         .key("attempted")
         .boolean(zip.attempted)
         .key("created")
-        .boolean(zip.archive.has_value())
+        .boolean(zip.archive && !zip.archive->existing)
+        .key("skipped")
+        .boolean(zip.archive && zip.archive->existing)
         .key("path");
     if (zip.archive) {
         json.string(zip.archive->path.string());
@@ -221,8 +237,8 @@ void write_zip(JsonWriter& json, bool requested, const ZipOutcome& zip) {
 // cleared before any other text reaches the terminal.
 class Reporter {
   public:
-    Reporter(const Options& options, const Console& console)
-        : options_(options), console_(console) {}
+    Reporter(const Options& options, const Console& console, int debug_log)
+        : options_(options), console_(console), debug_log_(debug_log) {}
 
     void progress(const std::string& input, std::uint32_t done, std::uint32_t total) {
         if (!console_.show_progress) {
@@ -242,8 +258,9 @@ class Reporter {
         if (error.kind == ErrorKind::OutputExists &&
             options_.existing_files == ExistingFilePolicy::Ask) {
             hints_.insert(
-                "Use --existing replace to overwrite taken names, or --existing keep-both "
-                "to give the new files numbered names.");
+                "Use --existing replace to overwrite taken names, --existing keep-both to "
+                "give the new files numbered names, or --existing skip to keep the files "
+                "there and make only the missing ones.");
         } else if (error.kind == ErrorKind::PasswordRequired ||
                    error.kind == ErrorKind::WrongPassword) {
             hints_.insert("Give the password with --password-stdin or --password-file.");
@@ -263,6 +280,28 @@ class Reporter {
         if (!options_.json) {
             std::fprintf(console_.err, "%s: ZIP not created: %s\n", input.c_str(),
                          error.message.c_str());
+        }
+    }
+
+    // Each line after the file's name, all in one write, so that runs sharing
+    // the log (one per file, in parallel) keep their lines together.
+    void diagnostics(const std::string& input, const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& line : lines) {
+            text += input + ": " + line + "\n";
+        }
+        for (std::size_t done = 0; debug_log_ >= 0 && done < text.size();) {
+            const ssize_t count = ::write(debug_log_, text.data() + done, text.size() - done);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count <= 0) {
+                clear_progress();
+                std::fprintf(console_.err, "%s: could not write to the debug log: %s\n",
+                             kProgramName, std::strerror(count < 0 ? errno : EIO));
+                return;
+            }
+            done += static_cast<std::size_t>(count);
         }
     }
 
@@ -292,6 +331,7 @@ class Reporter {
 
     const Options& options_;
     const Console& console_;
+    const int debug_log_;  // -1 without one
     bool progress_shown_ = false;
     std::set<std::string> hints_;
 };
@@ -358,37 +398,31 @@ struct JobTally {
     std::uint32_t images = 0;
 };
 
-JobTally convert_one(const Options& options, const std::string& input, const Secret& password,
-                     const CancellationToken& token, bool folder_created, Reporter& reporter) {
-    ConvertRequest request = base_request(options);
-    request.input = input;
-    request.password = password;
-    const std::filesystem::path output_folder = request.output_folder;
+// "report.pdf: 10 of 134 pages written to /home/me/out; 1 failed; 123 not attempted."
+std::string summary_line(const std::string& input, const ConvertResult& result,
+                         const std::filesystem::path& folder) {
+    std::string summary = input + ": " + std::to_string(result.pages_written) + " of " +
+                          plural(result.pages_selected, "page", "pages") + " written to " +
+                          folder.string();
+    if (result.pages_skipped > 0) {
+        summary += "; " + std::to_string(result.pages_skipped) + " skipped";
+    }
+    if (result.pages_failed > 0) {
+        summary += "; " + std::to_string(result.pages_failed) + " failed";
+    }
+    // A job that stopped early (a full disk, a cancellation) never reached the rest.
+    const std::uint32_t not_attempted =
+        result.pages_selected - result.pages_written - result.pages_skipped - result.pages_failed;
+    if (not_attempted > 0) {
+        summary += "; " + std::to_string(not_attempted) + " not attempted";
+    }
+    return summary + ".";
+}
 
-    const ProgressCallback progress = [&](const ProgressEvent& event) {
-        if (event.stage == ProgressStage::Rendering) {
-            reporter.progress(input, event.index + 1, event.total);
-        }
-    };
-    JobResult job = run_job(JobRequest{std::move(request), options.zip}, progress, token);
+// The text of one job: its failures, its summary and its archive.
+void report_job(const std::string& input, const JobResult& job, const std::filesystem::path& folder,
+                Reporter& reporter) {
     const ConvertResult& result = job.convert;
-    const ZipOutcome& zip = job.zip;
-
-    JsonWriter json;
-    json.begin_object()
-        .key("file")
-        .string(input)
-        .key("output_folder")
-        .string(output_folder.string())
-        .key("output_folder_created")
-        .boolean(folder_created)
-        .key("result");
-    write_result(json, result);
-    json.key("zip");
-    write_zip(json, options.zip, zip);
-    json.end_object();
-    reporter.json(json);
-
     for (const PageResult& page : result.page_results) {
         if (page.error) {
             reporter.error(input, *page.error);
@@ -405,32 +439,57 @@ JobTally convert_one(const Options& options, const std::string& input, const Sec
         }
     }
     if (result.pages_selected > 0) {
-        std::string summary = input + ": " + std::to_string(result.pages_written) + " of " +
-                              plural(result.pages_selected, "page", "pages") + " written to " +
-                              output_folder.string();
-        if (result.pages_failed > 0) {
-            summary += "; " + std::to_string(result.pages_failed) + " failed";
-        }
-        // A job that stopped early (a full disk, a cancellation) never reached
-        // the rest.
-        const std::uint32_t not_attempted =
-            result.pages_selected - result.pages_written - result.pages_failed;
-        if (not_attempted > 0) {
-            summary += "; " + std::to_string(not_attempted) + " not attempted";
-        }
-        reporter.line(summary + ".");
+        reporter.line(summary_line(input, result, folder));
     }
-    if (zip.archive) {
+    const ZipOutcome& zip = job.zip;
+    if (zip.archive && zip.archive->existing) {
+        reporter.line(input + ": ZIP archive " + zip.archive->path.string() +
+                      " skipped, since it exists.");
+    } else if (zip.archive) {
         reporter.line(input + ": ZIP archive " + zip.archive->path.string() + " (" +
                       plural(zip.archive->bytes, "byte", "bytes") + ").");
     } else if (zip.error) {
         reporter.zip_failed(input, *zip.error);
     }
+}
+
+JobTally convert_one(const Options& options, const std::string& input, const Secret& password,
+                     const CancellationToken& token, bool folder_created, Reporter& reporter) {
+    ConvertRequest request = base_request(options);
+    request.input = input;
+    request.password = password;
+    const std::filesystem::path output_folder = request.output_folder;
+
+    const ProgressCallback progress = [&](const ProgressEvent& event) {
+        if (event.stage == ProgressStage::Rendering) {
+            reporter.progress(input, event.index + 1, event.total);
+        }
+    };
+    const JobResult job = run_job(JobRequest{std::move(request), options.zip}, progress, token);
+    const ConvertResult& result = job.convert;
+
+    JsonWriter json;
+    json.begin_object()
+        .key("file")
+        .string(input)
+        .key("output_folder")
+        .string(output_folder.string())
+        .key("output_folder_created")
+        .boolean(folder_created)
+        .key("result");
+    write_result(json, result);
+    json.key("zip");
+    write_zip(json, options.zip, job.zip);
+    json.end_object();
+    reporter.json(json);
+    reporter.diagnostics(input, result.diagnostics);
+    report_job(input, job, output_folder, reporter);
 
     JobTally tally;
     tally.images = result.pages_written;
     tally.ok = !result.error && result.pages_failed == 0 &&
-               result.pages_written == result.pages_selected && (!options.zip || zip.archive);
+               result.pages_written + result.pages_skipped == result.pages_selected &&
+               (!options.zip || job.zip.archive);
     return tally;
 }
 
@@ -466,6 +525,16 @@ std::string page_size_text(PageSize size) {
 
 int run_inputs(const Options& options, const Secret& password, const CancellationToken& token,
                const Console& console) {
+    UniqueFd debug_log;
+    if (!options.debug_log.empty()) {
+        debug_log.reset(
+            ::open(options.debug_log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+        if (!debug_log) {
+            std::fprintf(console.err, "%s: could not open the debug log \"%s\": %s\n", kProgramName,
+                         options.debug_log.c_str(), std::strerror(errno));
+            return kExitUsage;
+        }
+    }
     bool folder_created = false;
     if (!options.info) {
         const std::optional<bool> created = make_output_folder(options, console);
@@ -474,7 +543,7 @@ int run_inputs(const Options& options, const Secret& password, const Cancellatio
         }
         folder_created = *created;
     }
-    Reporter reporter(options, console);
+    Reporter reporter(options, console, debug_log.get());
     if (folder_created) {
         reporter.line("Created the output folder " + base_request(options).output_folder.string() +
                       ".");

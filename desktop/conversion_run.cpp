@@ -280,6 +280,7 @@ void ConversionRun::handleProgress(quint64 id, const bl::ProgressEvent& event) {
             break;
         case bl::ProgressStage::PageWritten:
         case bl::ProgressStage::PageFailed:
+        case bl::ProgressStage::PageSkipped:
             job->pagesTotal = static_cast<int>(event.total);
             job->pagesDone = static_cast<int>(event.index) + 1;
             break;

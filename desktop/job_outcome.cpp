@@ -17,7 +17,9 @@ void takeCounts(Job& job, const bl::ConvertResult& result) {
             job.outputFiles.append(fromEnginePath(page.output_path));
         }
     }
-    job.pagesDone = static_cast<int>(result.pages_written);
+    // A page whose file was there already (a policy the engine has and this
+    // window does not offer) is done all the same.
+    job.pagesDone = static_cast<int>(result.pages_written + result.pages_skipped);
     job.pagesTotal = static_cast<int>(result.pages_selected);
     if (result.document.page_count > 0) {
         job.pageCount = result.document.page_count;
@@ -28,7 +30,8 @@ void takeCounts(Job& job, const bl::ConvertResult& result) {
 // first problem as its message.
 void settle(Job& job, const bl::ConvertResult& result) {
     // A job none of whose pages made it converted nothing at all.
-    job.state = result.pages_written < 1 ? JobState::Failed : JobState::PartlyDone;
+    job.state =
+        result.pages_written + result.pages_skipped < 1 ? JobState::Failed : JobState::PartlyDone;
     if (result.error) {
         job.message = fromUtf8(result.error->message);
         return;

@@ -92,19 +92,24 @@ MaybeError Job::prepare_helpers() {
     if (auto encoder = image_format(request_.image).create_encoder(request_.image); !encoder) {
         return std::move(encoder.error());
     }
+    // Only the pages to be rendered need helpers and buffers.
     std::size_t largest = 0;
+    std::size_t to_render = 0;
     for (const PlannedPage& page : pages_) {
-        largest = std::max(largest, static_cast<std::size_t>(page.size.width) * kPixelBytes *
-                                        static_cast<std::size_t>(page.size.height));
+        if (!page.skip) {
+            ++to_render;
+            largest = std::max(largest, static_cast<std::size_t>(page.size.width) * kPixelBytes *
+                                            static_cast<std::size_t>(page.size.height));
+        }
     }
     helpers_ = static_cast<std::size_t>(render_helpers_for(request_.limits, largest));
     if (const int forced = hooks_.render_helpers; forced > 0) {
         helpers_ = static_cast<std::size_t>(forced);
     }
     // More helpers than pages would only wait.
-    helpers_ = std::max<std::size_t>(std::min(helpers_, pages_.size()), 1);
+    helpers_ = std::max<std::size_t>(std::min(helpers_, to_render), 1);
     // A page being encoded while every helper draws needs one buffer more.
-    const std::size_t buffers = std::min(helpers_ + 1, pages_.size());
+    const std::size_t buffers = std::min(helpers_ + 1, to_render);
     if (!pool_->prepare(helpers_, buffers, largest, kPixelBytes)) {
         return job_out_of_memory_error();
     }
@@ -129,8 +134,8 @@ ConvertResult Job::run() {
             problem = std::move(planned.error());
         }
     }
-    if (!problem && request_.existing_files == ExistingFilePolicy::Ask) {
-        problem = check_names_are_free(request_, pages_);
+    if (!problem) {
+        problem = check_taken_names(request_, pages_);
     }
     if (!problem) {
         problem = prepare_helpers();
@@ -203,17 +208,25 @@ Result<std::vector<PlannedPage>> plan_pages(const ConvertRequest& request, const
     return pages;
 }
 
-MaybeError check_names_are_free(const ConvertRequest& request,
-                                const std::vector<PlannedPage>& pages) {
-    for (const PlannedPage& page : pages) {
+MaybeError check_taken_names(const ConvertRequest& request, std::vector<PlannedPage>& pages) {
+    const ExistingFilePolicy policy = request.existing_files;
+    if (policy != ExistingFilePolicy::Ask && policy != ExistingFilePolicy::Skip) {
+        return std::nullopt;
+    }
+    for (PlannedPage& page : pages) {
         const std::string file_name = page.name + image_format(request.image).extension;
         // A query that fails counts as nothing there; the commit decides in the end.
-        if (name_is_taken(request.output_folder / to_path(file_name)).value_or(false)) {
-            return make_error(ErrorKind::OutputExists,
-                              "\"" + file_name +
-                                  "\" already exists in the output folder. Choose another "
-                                  "folder, or allow overwriting or renaming.");
+        if (!name_is_taken(request.output_folder / to_path(file_name)).value_or(false)) {
+            continue;
         }
+        if (policy == ExistingFilePolicy::Skip) {
+            page.skip = true;
+            continue;
+        }
+        return make_error(ErrorKind::OutputExists,
+                          "\"" + file_name +
+                              "\" already exists in the output folder. Choose another "
+                              "folder, or allow overwriting or renaming.");
     }
     return std::nullopt;
 }

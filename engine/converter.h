@@ -16,6 +16,9 @@ struct PlannedPage {
     std::uint32_t number = 0;
     PixelSize size;
     std::string name;  // file name without extension
+    // Its file is there already and stays (ExistingFilePolicy::Skip): the page
+    // is not rendered, only recorded in its turn.
+    bool skip = false;
 };
 
 namespace detail {
@@ -56,9 +59,9 @@ ConvertResult convert(ConvertRequest request, const ProgressCallback& progress,
 Result<std::vector<PlannedPage>> plan_pages(const ConvertRequest& request, const DocumentInfo& info,
                                             const std::vector<std::int32_t>& selection);
 
-// Under Ask: the first planned name that something in the output folder has.
-MaybeError check_names_are_free(const ConvertRequest& request,
-                                const std::vector<PlannedPage>& pages);
+// Under Ask a taken name fails the job before any page; under Skip its page is
+// marked to be left out. The other policies settle names at the commit.
+MaybeError check_taken_names(const ConvertRequest& request, std::vector<PlannedPage>& pages);
 
 // The checks of a request's image options and limits, in their order.
 MaybeError check_image_options(const ImageOptions& image, const ConvertLimits& limits);

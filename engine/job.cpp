@@ -46,8 +46,15 @@ JobResult detail::run_job(JobRequest request, const ProgressCallback& progress,
     request.convert.password.clear();
 
     ZipOutcome& zip = result.zip;
-    if (!request.want_zip || result.convert.pages_written == 0 || result.convert.cancelled) {
+    const ConvertResult& convert_result = result.convert;
+    if (!request.want_zip || convert_result.pages_written + convert_result.pages_skipped == 0 ||
+        convert_result.cancelled) {
         return result;
+    }
+    // An archive there already may lack the pages this run wrote; it is kept,
+    // and the complete one takes a number.
+    if (zip_policy == ExistingFilePolicy::Skip && convert_result.pages_written > 0) {
+        zip_policy = ExistingFilePolicy::KeepBoth;
     }
     zip.attempted = true;
     ZipOptions options;
@@ -83,16 +90,20 @@ Result<JobPlan> plan_job(const ConvertRequest& request, const CancellationToken&
         if (!pages) {
             return tl::unexpected(std::move(pages.error()));
         }
-        if (request.existing_files == ExistingFilePolicy::Ask) {
-            if (auto taken = check_names_are_free(request, *pages)) {
-                return tl::unexpected(std::move(*taken));
-            }
+        if (auto taken = check_taken_names(request, *pages)) {
+            return tl::unexpected(std::move(*taken));
         }
         const std::string extension = image_format(request.image).extension;
+        std::vector<std::int32_t> written;
         for (const PlannedPage& page : *pages) {
+            if (page.skip) {
+                ++plan.skipped;
+                continue;
+            }
             plan.files.push_back(PlannedFile{page.number, page.name + extension, page.size});
+            written.push_back(static_cast<std::int32_t>(page.number));
         }
-        auto estimate = (*session)->estimate(*selection, request.image, samples, token);
+        auto estimate = (*session)->estimate(written, request.image, samples, token);
         if (!estimate) {
             return tl::unexpected(std::move(estimate.error()));
         }

@@ -76,6 +76,7 @@ MaybeError sync_output_file(OutputFile& file);
 // Syncs the file if that has not been done, gives it its final name under
 // `policy` and syncs the folder, so that the name survives a power loss too;
 // returns the final path. A file whose folder cannot be synced is taken back.
+// Under Ask and Skip a taken name fails with OutputExists.
 Result<std::filesystem::path> commit_output_file(OutputFile& file, ExistingFilePolicy policy);
 
 // Everything of write_page_file but the commit: the temporary file for `name`

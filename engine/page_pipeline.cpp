@@ -1,6 +1,7 @@
 #include "engine/page_pipeline.h"
 
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -78,10 +79,14 @@ class Recorder {
     void record(PageResult page_result, std::uint32_t index, std::optional<ConvertError> stop) {
         const std::uint32_t page = page_result.page;
         const bool failed = page_result.error.has_value();
+        const bool skipped = page_result.skipped;
         result_.page_results.push_back(std::move(page_result));
         if (failed) {
             ++result_.pages_failed;
             send(ProgressStage::PageFailed, page, index);
+        } else if (skipped) {
+            ++result_.pages_skipped;
+            send(ProgressStage::PageSkipped, page, index);
         } else {
             ++result_.pages_written;
             send(ProgressStage::PageWritten, page, index);
@@ -122,7 +127,7 @@ class PagePipeline {
     void run();
 
   private:
-    enum class Step { Top, AwaitRender, AwaitEncode, Drain, Done };
+    enum class Step { Top, AwaitRender, AwaitEncode, Skip, Drain, Done };
 
     // Stages 1 and 2: the next pages in selection order, each to a free helper.
     void dispatch_pages();
@@ -141,7 +146,10 @@ class PagePipeline {
     bool step_top();
     bool step_await_render();
     bool step_await_encode();
+    bool step_skip();
     bool step_drain();
+    bool commit_pending();
+    bool ends_before_cursor();
     bool rendered(std::uint32_t index) const;
     bool encoded(std::uint32_t index) const;
     bool overlapped(std::uint32_t index) const;
@@ -150,6 +158,7 @@ class PagePipeline {
     void drop(std::uint32_t index);
     void encode_here(std::uint32_t index);
     PageResult fresh_result(std::uint32_t index) const;
+    std::filesystem::path existing_path(std::uint32_t index) const;
 
     const PipelineSetup& s_;
     Recorder recorder_;
@@ -205,7 +214,14 @@ bool PagePipeline::may_dispatch(std::uint32_t index) const {
 }
 
 void PagePipeline::dispatch_pages() {
-    while (may_dispatch(next_dispatch_)) {
+    for (;;) {
+        // A page whose file is there already is never rendered.
+        while (next_dispatch_ < s_.pages.size() && s_.pages[next_dispatch_].skip) {
+            ++next_dispatch_;
+        }
+        if (!may_dispatch(next_dispatch_)) {
+            return;
+        }
         dispatch(next_dispatch_++);
     }
 }
@@ -421,6 +437,12 @@ void PagePipeline::commit(std::uint32_t index) {
         } else if (auto path = commit_output_file(*encoded.file, s_.request.existing_files)) {
             page_result.output_path = std::move(*path);
             page_result.bytes = encoded.bytes;
+        } else if (path.error().kind == ErrorKind::OutputExists &&
+                   s_.request.existing_files == ExistingFilePolicy::Skip) {
+            // Taken since the plan: left as it is, like the names taken then.
+            bytes_produced_ -= encoded.bytes;
+            page_result.skipped = true;
+            page_result.output_path = existing_path(index);
         } else {
             error = with_page(std::move(path.error()), page);
         }
@@ -469,6 +491,9 @@ void PagePipeline::commit_ready() {
             case Step::AwaitEncode:
                 moved = step_await_encode();
                 break;
+            case Step::Skip:
+                moved = step_skip();
+                break;
             case Step::Drain:
                 moved = step_drain();
                 break;
@@ -488,6 +513,8 @@ bool PagePipeline::step_top() {
     } else if (Clock::now() >= s_.job_deadline) {
         recorder_.end(job_timeout_error());
         step_ = Step::Drain;
+    } else if (s_.pages[cursor_].skip) {
+        step_ = Step::Skip;
     } else {
         recorder_.send(ProgressStage::Rendering, s_.pages[cursor_].number, cursor_);
         step_ = Step::AwaitRender;
@@ -496,22 +523,11 @@ bool PagePipeline::step_top() {
 }
 
 bool PagePipeline::step_await_render() {
-    if (!rendered(cursor_)) {
+    if (!rendered(cursor_) || !commit_pending()) {
         return false;
     }
-    if (pending_) {
-        if (!encoded(*pending_)) {
-            return false;
-        }
-        commit(*std::exchange(pending_, std::nullopt));
-    }
-    if (recorder_.stopped() || s_.token.is_cancelled()) {
-        // The page just rendered is dropped.
-        if (!recorder_.stopped()) {
-            recorder_.end(cancelled_error());
-        }
-        drop(cursor_);
-        step_ = Step::Drain;
+    if (ends_before_cursor()) {
+        drop(cursor_);  // the page just rendered
     } else if (records_.at(cursor_).rendered->error) {
         commit_render_failure(cursor_);
     } else {
@@ -543,16 +559,57 @@ bool PagePipeline::step_await_encode() {
     return true;
 }
 
+bool PagePipeline::step_skip() {
+    // The page before is recorded first; its encode may still be running.
+    if (!commit_pending()) {
+        return false;
+    }
+    if (!ends_before_cursor()) {
+        PageResult page_result;  // not rendered, so no size or times
+        page_result.page = s_.pages[cursor_].number;
+        page_result.skipped = true;
+        page_result.output_path = existing_path(cursor_);
+        recorder_.record(std::move(page_result), cursor_, std::nullopt);
+        ++cursor_;
+        step_ = Step::Top;
+    }
+    return true;
+}
+
 bool PagePipeline::step_drain() {
     // A page whose encode was under way when the job ended is still written.
+    if (!commit_pending()) {
+        return false;
+    }
+    step_ = Step::Done;
+    return true;
+}
+
+bool PagePipeline::commit_pending() {
     if (pending_) {
         if (!encoded(*pending_)) {
             return false;
         }
         commit(*std::exchange(pending_, std::nullopt));
     }
-    step_ = Step::Done;
     return true;
+}
+
+bool PagePipeline::ends_before_cursor() {
+    // The page before may have stopped the job, or a cancel came meanwhile.
+    if (!recorder_.stopped() && !s_.token.is_cancelled()) {
+        return false;
+    }
+    if (!recorder_.stopped()) {
+        recorder_.end(cancelled_error());
+    }
+    step_ = Step::Drain;
+    return true;
+}
+
+std::filesystem::path PagePipeline::existing_path(std::uint32_t index) const {
+    return s_.request.output_folder /
+           to_path(s_.pages[index].name + image_format(s_.request.image).extension);
 }
 
 }  // namespace

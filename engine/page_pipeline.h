@@ -2,7 +2,9 @@
 // helper, encoded and saved under a temporary name on the encode threads, and
 // committed in selection order. What the caller sees (progress, outcomes, the
 // rules that stop a job) is decided at the commit alone, as if the pages went
-// one by one, so it does not depend on how many helpers run.
+// one by one, so it does not depend on how many helpers run. A page whose file
+// is there already under Skip is never dispatched; the commit records it in its
+// turn.
 #pragma once
 
 #include <cstdint>

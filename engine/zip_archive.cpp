@@ -235,6 +235,13 @@ MaybeError check_name_is_free(const fs::path& folder, const std::string& archive
     return std::nullopt;
 }
 
+// Under Skip an archive that is there already stays as it is.
+ZipResult existing_archive(const fs::path& path) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    return ZipResult{path, error ? 0 : size, true};
+}
+
 // Appends one entry: its local header, then its bytes, checked against a scan
 // made just before so that a file changing meanwhile cannot corrupt the archive.
 Result<CentralRecord> append_entry(OutputFile& archive, const ZipEntry& entry, DosDateTime stamp,
@@ -296,8 +303,12 @@ Result<ZipResult> write_archive(const std::vector<ZipEntry>& entries, const fs::
         return tl::unexpected(std::move(*error));
     }
     const std::string stem = sanitize_file_name(base_name, kStemLimit);
-    if (options.existing_files == ExistingFilePolicy::Ask) {
+    const ExistingFilePolicy policy = options.existing_files;
+    if (policy == ExistingFilePolicy::Ask || policy == ExistingFilePolicy::Skip) {
         if (auto error = check_name_is_free(folder, stem + ".zip")) {
+            if (error->kind == ErrorKind::OutputExists && policy == ExistingFilePolicy::Skip) {
+                return existing_archive(folder / to_path(stem + ".zip"));
+            }
             return tl::unexpected(std::move(*error));
         }
     }

@@ -45,7 +45,8 @@ struct ZipOptions {
     const detail::OutputSyscalls* output = nullptr;
 };
 
-// Gathers the pages a job wrote into `base_name` + ".zip" in `output_folder`.
+// Gathers the pages a job wrote, and those it skipped since their files were
+// there already, into `base_name` + ".zip" in `output_folder`.
 Result<ZipResult> zip_job_pages(const ConvertResult& result,
                                 const std::filesystem::path& output_folder,
                                 const std::string& base_name, const ZipOptions& options,

@@ -121,6 +121,21 @@ TEST(ConvertCommand, KeepsItsContract) {
         {{"-o", "out", "--zip", "doc.pdf"}, 0, {}, {},
          {"doc (2).zip", "doc.zip", pages[0], pages[1], pages[2]}, {}, {"doc.zip"},
          "len(zipfile.ZipFile('out/doc (2).zip').namelist())", "3"},
+        // Skip makes only what is missing; the archive holds the page that was there,
+        // and since pages were written, takes a number beside the old one.
+        {{"-o", "out", "-e", "skip", "--zip", "doc.pdf"}, 0, {"doc.pdf: 2 of 3 pages written to "
+          "@DIR@/out; 1 skipped.\n", "doc.pdf: ZIP archive @DIR@/out/doc (2).zip ("}, {},
+         {"doc (2).zip", "doc.zip", pages[0], pages[1], pages[2]}, {}, {pages[1], "doc.zip"},
+         "zipfile.ZipFile('out/doc (2).zip').read('doc_page_0002.jpg')", "b'mine'"},
+        {{"-o", "out", "-e", "skip", "--zip", "doc.pdf"}, 0, {"0 of 3 pages written to @DIR@/out; "
+          "3 skipped.\n", "doc.zip skipped, since it exists.\n"}, {}, {"doc.zip", pages[0],
+          pages[1], pages[2]}, {}, {"doc.zip", pages[0], pages[1], pages[2]}},
+        {{"--json", "-o", "out", "-e", "skip", "--debug-log", "debug.log", "doc.pdf"}, 0, {}, {},
+         {pages.begin(), pages.end()}, {}, {pages[0], pages[2]}, "[p['skipped'] for p in "
+         "o[0]['result']['page_results']], o[0]['result']['pages_skipped'], "
+         "o[0]['result']['diagnostics'], len(open('debug.log').read())", "[True, False, True] 2 [] 0"},
+        {{"-o", "out", "--debug-log", "no/log", "doc.pdf"}, 2, {},
+         {"could not open the debug log \"no/log\": No such file or directory"}, {}},
         {{"--info", "-o", "out", "doc.pdf", "mixed.pdf"}, 0,
          {"doc.pdf:\n", "  Pages: 3\n  PDF version: 1.7\n  Encryption: none\n", "mixed.pdf:\n",
           "  Page size: 612 x 792 pt (215.9 x 279.4 mm)\n", "    pages 1-2: 595.28 x 841.89 pt "

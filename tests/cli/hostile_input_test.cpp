@@ -3,8 +3,9 @@
 // own within its limits, under the helper's memory cap, with the right kind of
 // failure, leaves no temporary file, writes only images that decode, and names
 // the file and the page of every failed page. Ctrl+C on a runaway page ends the
-// run within the grace the engine allows. Normal build only: sanitizer builds
-// give their helpers no memory limit.
+// run within the grace the engine allows; a helper that crashes there is named
+// in the debug log. Normal build only: sanitizer builds give their helpers no
+// memory limit.
 //
 // BL_HOSTILE_KEEP=DIR keeps the corpus, and what each run left, in DIR.
 
@@ -320,6 +321,22 @@ TEST(HostileInput, EndsInTimeUnderTheCapAndNamesEveryFailure) {
               kGraceSeconds + 0.75);
     EXPECT_FALSE(fs::is_empty(root / "interrupted"));
     expect_only_whole_jpegs(root / "interrupted");
+
+    // A helper that crashes on that page is named in the debug log, after the file.
+    const std::string log = "--debug-log=" + (root / "debug.log").string();
+    const pid_t crashing = start(root / "interrupted.pdf", root / "crashed", log.c_str());
+    for (int wait = 0; wait < 2000 && fs::is_empty(root / "crashed"); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string task = "/proc/" + std::to_string(crashing) + "/task/";
+    std::istringstream helpers(read_file(task + std::to_string(crashing) + "/children"));
+    for (pid_t helper = 0; helpers >> helper;) {
+        EXPECT_EQ(helper > 1 ? ::kill(helper, SIGSEGV) : -1, 0);
+    }
+    EXPECT_EQ(wait_for(crashing), 1);
+    EXPECT_EQ(read_file(root / "debug.log"),
+              (root / "interrupted.pdf").string() + ": Page 2: the render helper crashed\n");
 }
 
 }  // namespace

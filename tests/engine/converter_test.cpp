@@ -176,6 +176,45 @@ TEST_P(AnyHelpersTest, CancelDropsThePagesRenderedAhead) {
     EXPECT_EQ(events_.back(), (ProgressEvent{S::PageWritten, 3, 2, 8}));
 }
 
+TEST_P(AnyHelpersTest, SkipRendersOnlyThePagesWhoseNamesAreFree) {
+    // p2 and p4 are there before the job; p3 is taken while it is being encoded.
+    std::set<std::uint32_t> rendered;
+    hooks_.before_render = [&rendered](std::uint32_t page) { rendered.insert(page); };
+    hooks_.before_encode = [this](std::uint32_t page) {
+        page == 3 ? test::write_file(out_ / "p3.jpg", "late") : void();
+    };
+    ConvertRequest req = request(test::simple_pdf(4));
+    req.existing_files = ExistingFilePolicy::Skip;
+    const ConvertRequest again = req;
+    test::write_file(out_ / "p2.jpg", "old");
+    test::write_file(out_ / "p4.jpg", "old");
+    const ConvertResult result = run(std::move(req));
+    EXPECT_EQ(result.error, std::nullopt);
+    EXPECT_EQ(events_, (std::vector<ProgressEvent>{{S::Started, 0, 0, 4},
+                                                   {S::Rendering, 1, 0, 4},
+                                                   {S::PageWritten, 1, 0, 4},
+                                                   {S::PageSkipped, 2, 1, 4},
+                                                   {S::Rendering, 3, 2, 4},
+                                                   {S::PageSkipped, 3, 2, 4},
+                                                   {S::PageSkipped, 4, 3, 4}}));
+    EXPECT_EQ(rendered, (std::set<std::uint32_t>{1, 3}));
+    EXPECT_EQ(std::tuple(result.pages_written, result.pages_skipped, result.pages_failed),
+              std::tuple(1u, 3u, 0u));
+    ASSERT_EQ(result.page_results.size(), 4u);
+    EXPECT_EQ(std::tuple(result.page_results[0].skipped, result.page_results[2].skipped,
+                         result.page_results[3].output_path),
+              std::tuple(false, true, out_ / "p4.jpg"));
+    EXPECT_EQ(test::names_in(out_), (Names{"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}));
+    EXPECT_EQ(test::read_file(out_ / "p2.jpg") + test::read_file(out_ / "p3.jpg") +
+                  test::read_file(out_ / "p4.jpg"),
+              "oldlateold");
+    // Again: every page is skipped, a success that renders nothing.
+    rendered.clear();
+    const ConvertResult all = run(again);
+    EXPECT_EQ(std::tuple(all.error.has_value(), all.pages_skipped, rendered.size(), events_.size()),
+              std::tuple(false, 4u, 0u, 5u));
+}
+
 TEST_P(AnyHelpersTest, DiskFullOrTheOutputLimitStopsTheJobAndKeepsTheEarlierPages) {
     detail::OutputSyscalls calls = detail::real_output_syscalls();
     calls.open = [](const char* path, int flags, unsigned mode) {

@@ -72,10 +72,14 @@ inline ConvertError make_error(ErrorKind kind, std::string message, std::uint32_
 // them early; such a password is refused instead.
 MaybeError check_password(std::string_view password);
 
+// The numbers are stored in settings and passed between programs; never renumber.
 enum class ExistingFilePolicy : std::int32_t {
     Ask = 0,
     Replace = 1,
     KeepBoth = 2,
+    // A page whose name is taken is neither rendered nor written: it is the
+    // file already there. What resuming an interrupted batch needs.
+    Skip = 3,
 };
 
 struct Rgb {
@@ -162,6 +166,9 @@ struct PageResult {
     double render_ms = 0.0;
     double encode_ms = 0.0;
     std::optional<ConvertError> error;
+    // Under ExistingFilePolicy::Skip: the name was taken, so `output_path` is the
+    // file that was there and is left as it is; nothing was written.
+    bool skipped = false;
 };
 
 struct ConvertResult {
@@ -175,6 +182,9 @@ struct ConvertResult {
     // What render helpers that ended badly said of why ("Page 3: ..."), for a
     // debug log; the user's messages are in the errors.
     std::vector<std::string> diagnostics;
+    // Pages whose file was there already (ExistingFilePolicy::Skip). A job that
+    // nothing stopped has written + failed + skipped = selected.
+    std::uint32_t pages_skipped = 0;
 };
 
 enum class ProgressStage : std::uint32_t {
@@ -182,6 +192,9 @@ enum class ProgressStage : std::uint32_t {
     Rendering = 1,
     PageWritten = 2,
     PageFailed = 3,
+    // Under ExistingFilePolicy::Skip, a page whose file was there already; it
+    // comes instead of Rendering and PageWritten.
+    PageSkipped = 4,
 };
 
 struct ProgressEvent {

@@ -18,17 +18,22 @@ struct JobRequest {
     // Gather the written pages into "<input name>.zip" in the output folder. The
     // archive follows the pages' existing-file policy, except that Ask becomes
     // KeepBoth: once the pages are written nobody is left to ask, and a numbered
-    // name never loses a file.
+    // name never loses a file. Under Skip the pages whose files were there
+    // already are gathered too; an archive that is there already is left as it
+    // is, unless this run wrote pages, which a new archive with a number then
+    // holds beside it.
     bool want_zip = false;
 };
 
 struct ZipResult {
     std::filesystem::path path;
     std::uint64_t bytes = 0;
+    // Under Skip: the archive was there already and is left as it is.
+    bool existing = false;
 };
 
 struct ZipOutcome {
-    bool attempted = false;  // pages were written and the job was not cancelled
+    bool attempted = false;  // pages were written or skipped, and no cancel came
     std::optional<ZipResult> archive;
     std::optional<ConvertError> error;
 };
@@ -42,7 +47,7 @@ struct JobResult {
 MaybeError validate_request(const ConvertRequest& request);
 
 // Converts, then makes the ZIP archive if it is wanted and any page was
-// written. Never throws; progress arrives on the calling thread.
+// written or skipped. Never throws; progress arrives on the calling thread.
 JobResult run_job(JobRequest request, const ProgressCallback& progress,
                   const CancellationToken& token);
 
@@ -55,8 +60,9 @@ struct PlannedFile {
 // What run_job would write, found without writing anything.
 struct JobPlan {
     DocumentInfo document;
-    std::vector<PlannedFile> files;  // in selection order
-    OutputEstimate estimate;
+    std::vector<PlannedFile> files;  // in selection order, but for those skipped
+    std::uint32_t skipped = 0;       // pages whose file is there already, under Skip
+    OutputEstimate estimate;         // of the files to be written
 };
 
 // Pages converted in memory for an estimate: enough to see a manual's kinds of
