@@ -179,7 +179,11 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     qualitySpin_->setValue(90);
     qualitySpin_->setAccessibleName(tr("JPEG quality"));
     qualitySpin_->setToolTip(tr("Higher means sharper and larger files. 90 is a good default."));
-    form->addRow(tr("JPEG quality (1\u2013100):"), qualitySpin_);
+    // Split after the dash: lupdate would read the digits after it as part of
+    // its escape.
+    form->addRow(tr("JPEG quality (1\u2013"
+                    "100):"),
+                 qualitySpin_);
     backgroundButton_ = named(new QPushButton(advancedGroup_), "backgroundButton");
     backgroundButton_->setAccessibleDescription(tr("Background colour for transparent areas"));
     refreshBackgroundButton();
