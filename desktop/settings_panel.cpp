@@ -202,6 +202,9 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     form->addRow(QString(), templateHint_);
     onExistsCombo_ = named(new QComboBox(advancedGroup_), "onExistsCombo");
     onExistsCombo_->setAccessibleName(tr("When a file already exists"));
+    // Its longest choice, translated, must not widen the panel either.
+    onExistsCombo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    onExistsCombo_->setMinimumContentsLength(12);
     onExistsCombo_->addItem(tr("Ask me"), static_cast<int>(bl::ExistingFilePolicy::Ask));
     onExistsCombo_->addItem(tr("Replace existing files"),
                             static_cast<int>(bl::ExistingFilePolicy::Replace));
