@@ -231,7 +231,7 @@
     </message>
     <message>
         <source>Choose where to save the images.</source>
-        <translation>Wählen Sie, wo die Bilder gespeichert werden.</translation>
+        <translation>Wählen Sie einen Speicherort für die Bilder.</translation>
     </message>
     <message>
         <source>Start converting (Ctrl+Enter)</source>
@@ -292,7 +292,7 @@
     </message>
     <message>
         <source>No file was finished.</source>
-        <translation>Keine Datei wurde fertig.</translation>
+        <translation>Keine Datei wurde vollständig umgewandelt.</translation>
     </message>
     <message>
         <source>Nothing was converted.</source>
@@ -437,7 +437,7 @@
     </message>
     <message>
         <source>Scroll the settings</source>
-        <translation>Einstellungen durchblättern</translation>
+        <translation>Einstellungen scrollen</translation>
     </message>
     <message>
         <source>Pages</source>
@@ -521,7 +521,7 @@
     </message>
     <message>
         <source>Higher means sharper and larger files. 90 is a good default.</source>
-        <translation>Höher heißt schärfer und größere Dateien. 90 ist ein guter Standardwert.</translation>
+        <translation>Höhere Werte ergeben schärfere Bilder und größere Dateien. 90 ist ein guter Standardwert.</translation>
     </message>
     <message>
         <source>JPEG quality (1–100):</source>

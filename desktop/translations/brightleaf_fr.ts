@@ -370,7 +370,7 @@
         <source>PDF files are opened and drawn by up to %n sandboxed helper processes at once (sandbox: %1).</source>
         <translation>
             <numerusform>Les fichiers PDF sont ouverts et rendus par %n processus auxiliaire isolé (bac à sable&#xa0;: %1).</numerusform>
-            <numerusform>Les fichiers PDF sont ouverts et rendus par %n processus auxiliaires isolés au plus à la fois (bac à sable&#xa0;: %1).</numerusform>
+            <numerusform>Jusqu’à %n processus auxiliaires isolés ouvrent et rendent les fichiers PDF en parallèle (bac à sable&#xa0;: %1).</numerusform>
         </translation>
     </message>
     <message>
