@@ -32,5 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/lib/brightleaf")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # Nor are they for ldconfig: no maintainer script calls it.
 set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/DropLdconfigScripts.cmake")
+# Qt's own translations, for its dialogs and standard buttons in the user's
+# language; without them those stay in English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 
 include(CPack)

@@ -162,17 +162,15 @@ QString JobQueueModel::statusText(const Job& job) const {
 
 QString JobQueueModel::sizeText(qint64 bytes) {
     if (bytes >= kGiB) {
-        return QStringLiteral("%1 GB").arg(static_cast<double>(bytes) / static_cast<double>(kGiB),
-                                           0, 'f', 1);
+        return tr("%1 GB").arg(static_cast<double>(bytes) / static_cast<double>(kGiB), 0, 'f', 1);
     }
     if (bytes >= kMiB) {
-        return QStringLiteral("%1 MB").arg(static_cast<double>(bytes) / static_cast<double>(kMiB),
-                                           0, 'f', 1);
+        return tr("%1 MB").arg(static_cast<double>(bytes) / static_cast<double>(kMiB), 0, 'f', 1);
     }
     if (bytes < kKiB) {
-        return QStringLiteral("%1 bytes").arg(bytes);
+        return tr("%1 bytes").arg(bytes);
     }
-    return QStringLiteral("%1 KB").arg(bytes / kKiB);
+    return tr("%1 KB").arg(bytes / kKiB);
 }
 
 int JobQueueModel::rowOf(quint64 id) const {

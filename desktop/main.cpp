@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include "desktop/app_identity.h"
+#include "desktop/language.h"
 #include "desktop/main_window.h"
 #include "desktop/single_instance.h"
 
@@ -10,6 +11,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // The identity decides where the settings live, so it comes before any window.
     bl::desktop::setApplicationIdentity();
+    // The user's language, from the locale (LANGUAGE, LC_ALL, LC_MESSAGES, LANG).
+    bl::desktop::installTranslations();
 
     QStringList files = QCoreApplication::arguments();
     files.removeFirst();

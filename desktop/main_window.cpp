@@ -183,8 +183,11 @@ QWidget* MainWindow::buildFilesPanel(QWidget* parent) {
     group->setObjectName(QStringLiteral("filesGroup"));
     auto* layout = new QVBoxLayout(group);
 
-    dropHint_ = new QLabel(
-        tr("Drag PDF files here, or choose them with \u201CAdd PDFs\u2026\u201D."), group);
+    // Split after each escape that a letter follows: lupdate would read that
+    // letter as a further hex digit of the escape, and miss the text.
+    dropHint_ = new QLabel(tr("Drag PDF files here, or choose them with \u201C"
+                              "Add PDFs\u2026\u201D."),
+                           group);
     dropHint_->setObjectName(QStringLiteral("dropHint"));
     dropHint_->setAlignment(Qt::AlignCenter);
     dropHint_->setMinimumHeight(48);

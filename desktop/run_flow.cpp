@@ -29,14 +29,15 @@ QString MainWindow::summaryText(const RunSummary& summary) {
         parts.append(summary.converted == 1 ? tr("1 file converted")
                                             : tr("%1 files converted").arg(summary.converted));
     }
+    // English needs no plural of these; French does ("2 ignorés").
     if (summary.partlyConverted > 0) {
-        parts.append(tr("%1 partly converted").arg(summary.partlyConverted));
+        parts.append(tr("%n partly converted", nullptr, summary.partlyConverted));
     }
     if (summary.failed > 0) {
-        parts.append(tr("%1 failed").arg(summary.failed));
+        parts.append(tr("%n failed", nullptr, summary.failed));
     }
     if (summary.skipped > 0) {
-        parts.append(tr("%1 skipped").arg(summary.skipped));
+        parts.append(tr("%n skipped", nullptr, summary.skipped));
     }
 
     QString text;

@@ -179,7 +179,11 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     qualitySpin_->setValue(90);
     qualitySpin_->setAccessibleName(tr("JPEG quality"));
     qualitySpin_->setToolTip(tr("Higher means sharper and larger files. 90 is a good default."));
-    form->addRow(tr("JPEG quality (1\u2013100):"), qualitySpin_);
+    // Split after the dash: lupdate would read the digits after it as part of
+    // its escape.
+    form->addRow(tr("JPEG quality (1\u2013"
+                    "100):"),
+                 qualitySpin_);
     backgroundButton_ = named(new QPushButton(advancedGroup_), "backgroundButton");
     backgroundButton_->setAccessibleDescription(tr("Background colour for transparent areas"));
     refreshBackgroundButton();
@@ -198,6 +202,9 @@ QWidget* SettingsPanel::buildAdvancedGroup(QWidget* parent) {
     form->addRow(QString(), templateHint_);
     onExistsCombo_ = named(new QComboBox(advancedGroup_), "onExistsCombo");
     onExistsCombo_->setAccessibleName(tr("When a file already exists"));
+    // Its longest choice, translated, must not widen the panel either.
+    onExistsCombo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    onExistsCombo_->setMinimumContentsLength(12);
     onExistsCombo_->addItem(tr("Ask me"), static_cast<int>(bl::ExistingFilePolicy::Ask));
     onExistsCombo_->addItem(tr("Replace existing files"),
                             static_cast<int>(bl::ExistingFilePolicy::Replace));
