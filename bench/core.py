@@ -9,11 +9,13 @@
    result per page and nothing else per page, so the two should be close.
 2. Start-up: a one-page conversion of R-intro at 150 DPI as whole processes,
    side by side with pdftoppm, alternating, median of the rounds.
+3. The estimate of --dry-run against what a conversion then writes, for R-intro
+   and the FreedomBox manual at 150 and 300 DPI.
 
 Without --converter the current source is built in Release into build/bench
 (as bench/bench.py does). Output goes to tmpfs and is deleted.
 """
-import argparse, os, re, shutil, statistics, subprocess, sys, tempfile, time
+import argparse, json, os, re, shutil, statistics, subprocess, sys, tempfile, time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -51,6 +53,24 @@ def wall_ms(cmd):
     return (time.perf_counter() - start) * 1000
 
 
+def estimate_rows(converter, out):
+    manual = Path("/usr/share/freedombox/manual/en/freedombox-manual.pdf")
+    for doc in (MANUALS / "R-intro.pdf", manual):
+        for dpi in (150, 300):
+            shutil.rmtree(out, ignore_errors=True)
+            out.mkdir()
+            planned = subprocess.run([converter, "--dry-run", "--json", "-r", str(dpi), "-o",
+                                      out, doc], check=True, capture_output=True, text=True)
+            plan = json.loads(planned.stdout.splitlines()[0])
+            subprocess.run([converter, "-r", str(dpi), "-o", out, doc], check=True,
+                           stdout=subprocess.DEVNULL)
+            real = sum(f.stat().st_size for f in out.iterdir())
+            ratio = plan["estimated_bytes"] / real
+            print(f"{doc.name}@{dpi}: estimate {plan['estimated_bytes'] / 1e6:.1f} MB from "
+                  f"{plan['sampled_pages']} pages, written {real / 1e6:.1f} MB, "
+                  f"ratio {ratio:.3f} (target within 15 %)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--converter", type=Path)
@@ -84,6 +104,7 @@ def main():
         mine, other = (statistics.median(times[k]) for k in ("ours", "pdftoppm"))
         print(f"R-intro@150, page 1, whole process: ours {mine:.1f} ms, pdftoppm {other:.1f} ms "
               f"(medians of {args.rounds}); ratio {mine / other:.2f} (target <= 1.2)")
+        estimate_rows(converter, out)
     finally:
         shutil.rmtree(out, ignore_errors=True)
 

@@ -205,6 +205,11 @@ void add_run_options(CLI::App& app, Options& options) {
     app.add_flag("--info", options.info,
                  "Show each file's facts (pages, version, encryption, page sizes) and convert "
                  "nothing");
+    app.add_flag("--dry-run", options.dry_run,
+                 "Show the files each PDF would become, with their pixel sizes, and an "
+                 "estimate of their total size from a few pages converted in memory; write "
+                 "nothing")
+        ->excludes("--info");
     app.add_flag("--json", options.json,
                  "Write one JSON object per file to standard output instead of text");
     app.add_option("--debug-log", options.debug_log,

@@ -40,6 +40,7 @@ struct Options {
     bool password_stdin = false;
     std::string password_file;  // empty when not given
     bool info = false;
+    bool dry_run = false;
     bool json = false;
     std::string debug_log;  // empty when not given
 };

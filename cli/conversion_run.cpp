@@ -396,6 +396,7 @@ bool inspect_one(const std::string& input, const Secret& password, Reporter& rep
 struct JobTally {
     bool ok = false;
     std::uint32_t images = 0;
+    std::uint64_t estimated_bytes = 0;  // of a dry run
 };
 
 // "report.pdf: 10 of 134 pages written to /home/me/out; 1 failed; 123 not attempted."
@@ -493,6 +494,83 @@ JobTally convert_one(const Options& options, const std::string& input, const Sec
     return tally;
 }
 
+// "about 1.3 MB": decimal units, as file managers show sizes.
+std::string rough_size(std::uint64_t bytes) {
+    if (bytes < 1'000'000) {
+        return "about " + short_decimal(static_cast<double>(bytes) / 1e3, 0) + " kB";
+    }
+    return "about " + short_decimal(static_cast<double>(bytes) / 1e6, 1) + " MB";
+}
+
+void write_plan(JsonWriter& json, const JobPlan& plan) {
+    json.key("document");
+    write_document(json, plan.document);
+    json.key("files").begin_array();
+    for (const PlannedFile& file : plan.files) {
+        json.begin_object()
+            .key("page")
+            .unsigned_integer(file.page)
+            .key("name")
+            .string(file.file_name)
+            .key("width")
+            .integer(file.size.width)
+            .key("height")
+            .integer(file.size.height)
+            .end_object();
+    }
+    json.end_array()
+        .key("pages_skipped")
+        .unsigned_integer(plan.skipped)
+        .key("estimated_bytes")
+        .unsigned_integer(plan.estimate.bytes)
+        .key("sampled_pages")
+        .unsigned_integer(plan.estimate.sampled);
+}
+
+// A dry run of one file: what it would become, written nowhere.
+JobTally plan_one(const Options& options, const std::string& input, const Secret& password,
+                  const CancellationToken& token, Reporter& reporter) {
+    ConvertRequest request = base_request(options);
+    request.input = input;
+    request.password = password;
+    const Result<JobPlan> plan = plan_job(request, token);
+
+    JsonWriter json;
+    json.begin_object()
+        .key("file")
+        .string(input)
+        .key("output_folder")
+        .string(request.output_folder.string());
+    json.key("dry_run").boolean(true);
+    if (plan) {
+        write_plan(json, *plan);
+    } else {
+        json.key("document");
+        write_unopened(json, plan.error());
+    }
+    json.key("error");
+    write_error(json, plan ? std::nullopt : std::optional<ConvertError>(plan.error()));
+    json.end_object();
+    reporter.json(json);
+    if (!plan) {
+        reporter.error(input, plan.error());
+        return JobTally{false, 0, 0};
+    }
+    std::string text = input + ": would write " + plural(plan->files.size(), "image", "images") +
+                       ", " + rough_size(plan->estimate.bytes) + ", to " +
+                       request.output_folder.string();
+    if (plan->skipped > 0) {
+        text += "; " + std::to_string(plan->skipped) + " skipped, since they exist";
+    }
+    text += ":";
+    for (const PlannedFile& file : plan->files) {
+        text += "\n  " + file.file_name + "  " + std::to_string(file.size.width) + " x " +
+                std::to_string(file.size.height) + " px";
+    }
+    reporter.line(text);
+    return JobTally{true, static_cast<std::uint32_t>(plan->files.size()), plan->estimate.bytes};
+}
+
 // The engine writes only into a folder that exists; on a command line the
 // folder is named, so a missing one is made, with its parents, as `mkdir -p`
 // would. Returns whether it was made, or nothing after saying why it could not.
@@ -536,7 +614,7 @@ int run_inputs(const Options& options, const Secret& password, const Cancellatio
         }
     }
     bool folder_created = false;
-    if (!options.info) {
+    if (!options.info && !options.dry_run) {
         const std::optional<bool> created = make_output_folder(options, console);
         if (!created) {
             return kExitUsage;
@@ -544,27 +622,38 @@ int run_inputs(const Options& options, const Secret& password, const Cancellatio
         folder_created = *created;
     }
     Reporter reporter(options, console, debug_log.get());
+    const std::filesystem::path folder = base_request(options).output_folder;
+    std::error_code missing;
     if (folder_created) {
-        reporter.line("Created the output folder " + base_request(options).output_folder.string() +
-                      ".");
+        reporter.line("Created the output folder " + folder.string() + ".");
+    } else if (options.dry_run && std::filesystem::status(folder, missing).type() ==
+                                      std::filesystem::file_type::not_found) {
+        reporter.line("Would create the output folder " + folder.string() + ".");
     }
     std::uint32_t files_ok = 0;
     std::uint32_t files_failed = 0;
     std::uint64_t images = 0;
+    std::uint64_t estimated_bytes = 0;
     for (const std::string& input : options.inputs) {
         if (token.is_cancelled()) {
             break;
         }
         if (options.info) {
             (inspect_one(input, password, reporter) ? files_ok : files_failed) += 1;
-        } else {
-            const JobTally tally =
-                convert_one(options, input, password, token, folder_created, reporter);
-            (tally.ok ? files_ok : files_failed) += 1;
-            images += tally.images;
+            continue;
         }
+        const JobTally tally = options.dry_run ? plan_one(options, input, password, token, reporter)
+                                               : convert_one(options, input, password, token,
+                                                             folder_created, reporter);
+        (tally.ok ? files_ok : files_failed) += 1;
+        images += tally.images;
+        estimated_bytes += tally.estimated_bytes;
     }
-    if (!options.info && options.inputs.size() > 1 && !token.is_cancelled()) {
+    if (options.dry_run && options.inputs.size() > 1 && !token.is_cancelled()) {
+        reporter.line("In all " + plural(images, "image", "images") + ", " +
+                      rough_size(estimated_bytes) + "; " + std::to_string(files_failed) +
+                      (files_failed == 1 ? " file" : " files") + " would fail.");
+    } else if (!options.info && options.inputs.size() > 1 && !token.is_cancelled()) {
         reporter.line(plural(files_ok, "file", "files") + " converted, " +
                       std::to_string(files_failed) + " failed. " +
                       plural(images, "image", "images") + " saved.");

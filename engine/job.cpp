@@ -72,7 +72,14 @@ JobResult detail::run_job(JobRequest request, const ProgressCallback& progress,
 
 Result<JobPlan> plan_job(const ConvertRequest& request, const CancellationToken& token,
                          std::uint32_t samples) {
-    if (auto invalid = validate_request(request)) {
+    std::error_code missing;
+    const bool folder_missing = std::filesystem::status(request.output_folder, missing).type() ==
+                                std::filesystem::file_type::not_found;
+    ConvertRequest checked = request;
+    if (folder_missing) {
+        checked.output_folder = "/";  // any folder: a missing one counts as empty
+    }
+    if (auto invalid = validate_request(checked)) {
         return tl::unexpected(std::move(*invalid));
     }
     try {
@@ -90,7 +97,7 @@ Result<JobPlan> plan_job(const ConvertRequest& request, const CancellationToken&
         if (!pages) {
             return tl::unexpected(std::move(pages.error()));
         }
-        if (auto taken = check_taken_names(request, *pages)) {
+        if (auto taken = folder_missing ? std::nullopt : check_taken_names(request, *pages)) {
             return tl::unexpected(std::move(*taken));
         }
         const std::string extension = image_format(request.image).extension;

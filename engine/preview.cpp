@@ -176,13 +176,14 @@ Result<OutputEstimate> PreviewSession::estimate(const std::vector<std::int32_t>&
     if (pages.empty()) {
         return estimate;
     }
-    // Spread over the selection, first and last included: manuals change their
-    // kind of page along the way.
+    // The middle page of each of `count` equal stretches of the selection:
+    // manuals change their kind of page along the way, and their first and last
+    // pages (a title, an index) are like no other.
     const std::size_t count = std::clamp<std::size_t>(samples, 1, pages.size());
     double sampled_bytes = 0;
     double sampled_pixels = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = count == 1 ? 0 : i * (pages.size() - 1) / (count - 1);
+        const std::size_t at = (2 * i + 1) * pages.size() / (2 * count);
         auto preview = output_preview(static_cast<std::uint32_t>(pages[at]), image, token);
         if (!preview) {
             return tl::unexpected(std::move(preview.error()));

@@ -134,6 +134,17 @@ TEST(ConvertCommand, KeepsItsContract) {
          {pages.begin(), pages.end()}, {}, {pages[0], pages[2]}, "[p['skipped'] for p in "
          "o[0]['result']['page_results']], o[0]['result']['pages_skipped'], "
          "o[0]['result']['diagnostics'], len(open('debug.log').read())", "[True, False, True] 2 [] 0"},
+        // A dry run writes nothing, makes no folder, and fails as the run would.
+        {{"--dry-run", "-o", "new/out", "-p", "1, 3", "doc.pdf"}, 0, {"Would create the output "
+          "folder @DIR@/new/out.\n", "doc.pdf: would write 2 images, about ", "kB, to "
+          "@DIR@/new/out:\n  doc_page_0001.jpg  1275 x 1650 px\n  doc_page_0003.jpg  1275 x "
+          "1650 px\n"}, {}, {}, {}, {}, "os.path.exists('new')", "False"},
+        {{"--dry-run", "--json", "-o", "out", "-e", "skip", "doc.pdf"}, 0, {}, {}, {pages[1]}, {},
+         {pages[1]}, "[f['name'] for f in o[0]['files']], o[0]['pages_skipped'], "
+         "o[0]['sampled_pages'], o[0]['estimated_bytes'] > 10000", "['doc_page_0001.jpg', "
+         "'doc_page_0003.jpg'] 1 2 True"},
+        {{"--dry-run", "-o", "out", "doc.pdf"}, 1, {}, {"\"doc_page_0002.jpg\" already exists"},
+         {pages[1]}, {}, {pages[1]}},
         {{"-o", "out", "--debug-log", "no/log", "doc.pdf"}, 2, {},
          {"could not open the debug log \"no/log\": No such file or directory"}, {}},
         {{"--info", "-o", "out", "doc.pdf", "mixed.pdf"}, 0,
@@ -211,7 +222,7 @@ TEST(ConvertCommand, KeepsItsContract) {
         }
         if (!c.python.empty()) {
             const std::string check =
-                "import glob,json,sys,zipfile\n"
+                "import glob,json,os,sys,zipfile\n"
                 "o=[json.loads(l) for l in sys.stdin.buffer if l[:1] == b'{']\nprint(" +
                 c.python + ")";
             ASSERT_EQ(run("python3", {"-c", check}, dir, out), 0) << read_file(dir / "stderr");

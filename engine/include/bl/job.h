@@ -67,12 +67,14 @@ struct JobPlan {
 
 // Pages converted in memory for an estimate: enough to see a manual's kinds of
 // page, few enough to take a moment.
-inline constexpr std::uint32_t kEstimateSamples = 8;
+inline constexpr std::uint32_t kEstimateSamples = 16;
 
 // A run without its writing: the request's checks, the open, the selection,
-// each page's file name and pixel size and, under Ask, the check for taken
-// names; then an estimate of the output from `samples` pages converted in
-// memory. Fails as run_job would before its first page. Never throws.
+// each page's file name and pixel size and, under Ask and Skip, the check for
+// taken names; then an estimate of the output from `samples` pages converted in
+// memory. Fails as run_job would before its first page, except that a missing
+// output folder counts as an empty one, as a front end may make it first.
+// Never throws.
 Result<JobPlan> plan_job(const ConvertRequest& request, const CancellationToken& token = {},
                          std::uint32_t samples = kEstimateSamples);
 
