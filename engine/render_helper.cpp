@@ -35,15 +35,6 @@ constexpr auto kSendWait = std::chrono::seconds(10);
 // The most of a helper's report that is kept.
 constexpr std::size_t kMaxReport = 4096;
 
-int milliseconds_until(Deadline deadline) {
-    if (deadline == kNoDeadline) {
-        return -1;
-    }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left + 1, 0, INT_MAX));
-}
-
 // A descriptor of ours above the ones the helper starts with, so that placing
 // them at 3 to 6 cannot overwrite one another.
 UniqueFd high_copy(int fd) {
@@ -93,6 +84,15 @@ class SpawnSetup {
 };
 
 }  // namespace
+
+int milliseconds_until(Deadline deadline) {
+    if (deadline == kNoDeadline) {
+        return -1;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left + 1, 0, INT_MAX));
+}
 
 Result<std::unique_ptr<ControlPage>> ControlPage::create() {
     UniqueFd fd = sealed_memory_file("brightleaf-control", proto::kControlBytes);

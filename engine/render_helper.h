@@ -104,6 +104,9 @@ class RenderHelper {
     std::vector<std::uint8_t> incoming_;
 };
 
+// A poll() timeout that ends just after `deadline`; -1 for none.
+int milliseconds_until(Deadline deadline);
+
 // The helper program beside the running one (or in ../lib/brightleaf); empty
 // when there is none.
 const std::string& render_helper_path();

@@ -41,15 +41,6 @@ Deadline with_grace(Deadline deadline, Clock::time_point now) {
     return deadline == kNoDeadline ? kNoDeadline : std::max(deadline, now) + kGrace;
 }
 
-int milliseconds_until(Deadline deadline) {
-    if (deadline == kNoDeadline) {
-        return -1;
-    }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left + 1, 0, INT_MAX));
-}
-
 std::string end_report(HelperEnd end, const std::string& said) {
     if (!said.empty()) {
         return said;
