@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "bl/job.h"
@@ -56,6 +57,9 @@ struct PageLoader::Work {
     int box = 0;
     int workers = 0;
     bool retired = false;
+    // Pages, with their drawing, being drawn or drawn and on their way to the
+    // GUI thread: asked for again meanwhile, they would be drawn twice.
+    std::set<std::pair<int, quint64>> underway;
 };
 
 PageLoader::PageLoader(const bl::ConvertLimits& limits, QObject* parent)
@@ -107,7 +111,13 @@ void PageLoader::want(const QList<int>& pages, const bl::ImageOptions& drawing, 
     int start = 0;
     {
         const std::lock_guard lock(work_->mutex);
-        work_->wanted.assign(pages.begin(), pages.end());
+        const quint64 key = drawingKey(drawing, box);
+        work_->wanted.clear();
+        for (const int page : pages) {
+            if (!work_->underway.contains({page, key})) {
+                work_->wanted.push_back(page);
+            }
+        }
         work_->drawing = drawing;
         work_->box = box;
         start = std::min<int>(kWorkersPerFile - work_->workers, static_cast<int>(pages.size()));
@@ -125,10 +135,14 @@ void PageLoader::runWorker(PageLoader* loader, std::shared_ptr<Work> work) {
     const QString path = work->path;
     // Everything a worker reports goes through the GUI thread, where it is
     // dropped unless the worker's file is still the one shown.
-    const auto post = [loader, id](auto report) {
+    const auto post = [loader, id, work](auto report, std::pair<int, quint64> page = {}) {
         QMetaObject::invokeMethod(
             loader,
-            [loader, id, report = std::move(report)] {
+            [loader, id, work, page, report = std::move(report)] {
+                {
+                    const std::lock_guard lock(work->mutex);
+                    work->underway.erase(page);
+                }
                 if (loader->isCurrent(id)) {
                     report();
                 }
@@ -163,20 +177,24 @@ void PageLoader::runWorker(PageLoader* loader, std::shared_ptr<Work> work) {
             work->wanted.pop_front();
             drawing = work->drawing;
             box = work->box;
+            work->underway.insert({page, drawingKey(drawing, box)});
         }
         auto drawn = (*session)->thumbnail(static_cast<std::uint32_t>(page), {box, box}, drawing,
                                            work->token);
         if (work->token.is_cancelled()) {
             break;
         }
+        const quint64 key = drawingKey(drawing, box);
         if (drawn) {
-            post([loader, path, page, key = drawingKey(drawing, box), image = toImage(*drawn)] {
-                emit loader->thumbnailReady(path, page, key, image);
-            });
+            post([loader, path, page, key,
+                  image = toImage(*drawn)] { emit loader->thumbnailReady(path, page, key, image); },
+                 {page, key});
         } else {
-            post([loader, path, page, message = fromUtf8(bl::error_text(drawn.error()))] {
-                emit loader->pageFailed(path, page, message);
-            });
+            post(
+                [loader, path, page, message = fromUtf8(bl::error_text(drawn.error()))] {
+                    emit loader->pageFailed(path, page, message);
+                },
+                {page, key});
         }
     }
     // The helper goes with the session, before the worker counts itself out.
