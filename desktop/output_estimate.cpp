@@ -116,11 +116,15 @@ void OutputEstimator::start() {
         }
     }
     token_ = bl::CancellationToken();
+    // A page that takes longer than this leaves its file out of the estimate
+    // rather than holding it up.
+    bl::ConvertLimits limits;
+    limits.page_timeout_ms = 30'000;
     work_ = QtConcurrent::run(
-        &pool_, [this, missing, generation = generation_, image = image_, token = token_] {
+        &pool_, [this, missing, generation = generation_, image = image_, token = token_, limits] {
             for (const Part& part : missing) {
                 std::optional<bl::OutputEstimate> figure;
-                if (auto session = bl::PreviewSession::open(toEnginePath(part.path), {}, {})) {
+                if (auto session = bl::PreviewSession::open(toEnginePath(part.path), {}, limits)) {
                     if (auto estimate =
                             (*session)->estimate(part.pages, image, bl::kEstimateSamples, token)) {
                         figure = *estimate;

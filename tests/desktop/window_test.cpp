@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
@@ -506,6 +507,10 @@ class WindowTest : public QObject {
         QCOMPARE(preview->windowTitle(), "Page 2 of 2 — wide.pdf");
         QTest::keyClick(preview, Qt::Key_Escape);
         QVERIFY(!preview->isVisible());
+        // The run's output, estimated beside the status line before it starts.
+        const QRegularExpression estimate("About \\d+ (bytes|KB) for 2 images");
+        QTRY_VERIFY_WITH_TIMEOUT(estimate.match(hint(window, "estimateLabel")).hasMatch(),
+                                 kTimeoutMs);
     }
 
     void anotherFileLeavesNoWorkBehind() {
