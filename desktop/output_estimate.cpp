@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <string>
 
 #include "bl/job.h"
 #include "bl/page_selection.h"
+#include "bl/pixel_size.h"
 #include "desktop/job_queue.h"
 #include "desktop/job_queue_model.h"
 #include "desktop/job_request.h"
@@ -35,8 +37,7 @@ QString roughSize(quint64 bytes) {
 
 QString settingsKey(const ConversionSettings& settings) {
     const bl::ImageOptions image = imageOptions(settings);
-    return QStringLiteral("%1|%2|%3|%4,%5,%6|%7%8")
-        .arg(settings.pages)
+    return QStringLiteral("%1|%2|%3,%4,%5|%6%7")
         .arg(image.dpi)
         .arg(image.jpeg_quality)
         .arg(image.background.red)
@@ -88,9 +89,11 @@ void OutputEstimator::request(const QList<Job>& jobs, const ConversionSettings& 
             parts_.clear();
             return;
         }
+        const bool whole = pages->size() <= bl::kEstimateSamples;
         parts_.append({job.path + QLatin1Char('|') + QString::number(job.sizeBytes) +
-                           QLatin1Char('|') + common,
-                       job.path, std::move(*pages)});
+                           QLatin1Char('|') + common +
+                           (whole ? QLatin1Char('|') + settings.pages : QString()),
+                       job.path, std::move(*pages), whole});
     }
     if (parts_.isEmpty()) {
         return;
@@ -123,13 +126,7 @@ void OutputEstimator::start() {
     work_ = QtConcurrent::run(
         &pool_, [this, missing, generation = generation_, image = image_, token = token_, limits] {
             for (const Part& part : missing) {
-                std::optional<bl::OutputEstimate> figure;
-                if (auto session = bl::PreviewSession::open(toEnginePath(part.path), {}, limits)) {
-                    if (auto estimate =
-                            (*session)->estimate(part.pages, image, bl::kEstimateSamples, token)) {
-                        figure = *estimate;
-                    }
-                }
+                std::optional<Figure> figure = measure(part, image, limits, token);
                 if (token.is_cancelled()) {
                     return;
                 }
@@ -142,6 +139,32 @@ void OutputEstimator::start() {
         });
 }
 
+std::optional<OutputEstimator::Figure> OutputEstimator::measure(
+    const Part& part, const bl::ImageOptions& image, const bl::ConvertLimits& limits,
+    const bl::CancellationToken& token) {
+    auto session = bl::PreviewSession::open(toEnginePath(part.path), {}, limits);
+    if (!session) {
+        return std::nullopt;
+    }
+    Figure figure;
+    std::vector<std::int32_t> pages = part.pages;
+    if (!part.whole) {
+        const std::vector<bl::PageSize>& sizes = (*session)->document().page_sizes;
+        pages.clear();
+        for (std::size_t page = 1; page <= sizes.size(); ++page) {
+            pages.push_back(static_cast<std::int32_t>(page));
+            const auto size = bl::page_pixel_size(sizes[page - 1], image.dpi, limits);
+            figure.pixels.push_back(size ? static_cast<double>(size->width) * size->height : 0);
+        }
+    }
+    const auto estimate = (*session)->estimate(pages, image, bl::kEstimateSamples, token);
+    if (!estimate) {
+        return std::nullopt;
+    }
+    figure.bytes = static_cast<double>(estimate->bytes);
+    return figure;
+}
+
 void OutputEstimator::finish(quint64 generation) {
     if (generation != generation_) {
         return;
@@ -150,13 +173,23 @@ void OutputEstimator::finish(quint64 generation) {
     quint64 images = 0;
     int uncounted = uncounted_;
     for (const Part& part : parts_) {
-        const std::optional<bl::OutputEstimate> figure = known_.value(part.key);
+        const std::optional<Figure> figure = known_.value(part.key);
         if (!figure) {
             ++uncounted;
             continue;
         }
-        bytes += figure->bytes;
-        images += figure->images;
+        double share = 1.0;
+        if (!part.whole) {
+            double selected = 0;
+            for (const std::int32_t page : part.pages) {
+                const auto at = static_cast<std::size_t>(page - 1);
+                selected += at < figure->pixels.size() ? figure->pixels[at] : 0.0;
+            }
+            const double all = std::accumulate(figure->pixels.begin(), figure->pixels.end(), 0.0);
+            share = all > 0 ? selected / all : 0.0;
+        }
+        bytes += static_cast<quint64>(std::llround(figure->bytes * share));
+        images += part.pages.size();
     }
     QString text = images == 1 ? tr("About %1 for 1 image").arg(roughSize(bytes))
                                : tr("About %1 for %2 images").arg(roughSize(bytes)).arg(images);

@@ -1,7 +1,11 @@
 // What a run would write, before it starts: a few pages of each queued file
-// converted in memory at the current settings, scaled by page count. It runs
-// on a worker thread, a moment after the last change of the settings or the
-// queue, and keeps each file's figure until its file or the settings change.
+// converted in memory at the current settings, scaled to the selected pages by
+// their pixels. The samples are spread over the whole file, not the selection,
+// so that leaving pages out never makes the figure grow, and a new selection
+// costs no new samples; a selection of a few pages is converted whole. The
+// work runs on a worker thread, a moment after the last change of the settings
+// or the queue, and each file's figure is kept until the file or the settings
+// change.
 #pragma once
 
 #include <QFuture>
@@ -45,12 +49,23 @@ class OutputEstimator : public QObject {
     void textChanged(const QString& text);
 
   private:
-    // One file's share of the work: its path and selected pages.
+    // One file's share of the work: its path and selected pages, all of them
+    // converted when there are few.
     struct Part {
         QString key;
         QString path;
         std::vector<std::int32_t> pages;
+        bool whole = false;
     };
+    // The output of all of a file's pages, or of the selection when it is
+    // converted whole, and each page's pixels to scale a selection by.
+    struct Figure {
+        double bytes = 0;
+        std::vector<double> pixels;
+    };
+    static std::optional<Figure> measure(const Part& part, const bl::ImageOptions& image,
+                                         const bl::ConvertLimits& limits,
+                                         const bl::CancellationToken& token);
     void start();
     void finish(quint64 generation);
     void setText(const QString& text);
@@ -64,7 +79,7 @@ class OutputEstimator : public QObject {
     int uncounted_ = 0;  // runnable files that cannot be estimated: locked ones
     bl::ImageOptions image_;
     // By file and settings; nullopt for a file that could not be estimated.
-    QHash<QString, std::optional<bl::OutputEstimate>> known_;
+    QHash<QString, std::optional<Figure>> known_;
     QString text_;
 };
 
