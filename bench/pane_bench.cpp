@@ -4,6 +4,7 @@
 // a manual of thousands of pages scrolls past. See bench/README.md.
 //
 //   pane_bench [--rounds N] [--file PDF] [--scroll PDF]
+//   pane_bench --estimate PDF [--estimate PDF...]   the status row's estimates only
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 
 #include "desktop/main_window.h"
 #include "desktop/page_pane.h"
+#include "desktop/settings_panel.h"
 
 namespace bl::desktop {
 namespace {
@@ -189,6 +191,22 @@ int scrollThrough(const QString& path) {
     return most <= pane.cache().capacity() ? 0 : 1;
 }
 
+// The status row's estimate of converting the whole file at `dpi`.
+QString estimateAt(const QString& path, double dpi) {
+    MainWindow window;
+    if (!queue(window, path)) {
+        return QStringLiteral("could not queue the file");
+    }
+    SavedSettings settings = window.settingsPanel().settings();
+    settings.dpi = dpi;
+    settings.presetIndex = -1;
+    window.estimator().setDelay(0);
+    window.settingsPanel().setSettings(settings);
+    (void)QTest::qWaitFor(
+        [&] { return window.estimator().text().startsWith(QLatin1String("About")); }, 120000);
+    return window.estimator().text();
+}
+
 }  // namespace
 }  // namespace bl::desktop
 
@@ -196,6 +214,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QString file = QStringLiteral("/usr/share/R/doc/manual/R-intro.pdf");
     QString scroll = QStringLiteral("/usr/share/R/doc/manual/fullrefman.pdf");
+    QStringList estimates;
     int rounds = 5;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
@@ -205,7 +224,19 @@ int main(int argc, char** argv) {
             file = args[i + 1];
         } else if (args[i] == QLatin1String("--scroll")) {
             scroll = args[i + 1];
+        } else if (args[i] == QLatin1String("--estimate")) {
+            estimates.append(args[i + 1]);
         }
+    }
+    // Only the estimates, when asked for, each at 150 and 300 DPI.
+    if (!estimates.isEmpty()) {
+        for (const QString& pdf : estimates) {
+            for (const double dpi : {150.0, 300.0}) {
+                std::printf("%s at %g DPI: %s\n", qPrintable(pdf), dpi,
+                            qPrintable(bl::desktop::estimateAt(pdf, dpi)));
+            }
+        }
+        return 0;
     }
     std::printf("%s, %d rounds:\n", qPrintable(file), rounds);
     int status = bl::desktop::arrivals(file, rounds);
