@@ -176,7 +176,7 @@ void OutputEstimator::finish(quint64 generation) {
     }
     quint64 bytes = 0;
     quint64 images = 0;
-    int uncounted = uncounted_;
+    qsizetype uncounted = uncounted_;
     for (const Part& part : parts_) {
         const std::optional<Figure> figure = known_.value(part.key);
         if (!figure) {
@@ -195,6 +195,10 @@ void OutputEstimator::finish(quint64 generation) {
         }
         bytes += static_cast<quint64>(std::llround(figure->bytes * share));
         images += part.pages.size();
+    }
+    if (uncounted - uncounted_ == parts_.size()) {
+        setText(tr("The size of the images could not be estimated."));
+        return;
     }
     QString text = images == 1 ? tr("About %1 for 1 image").arg(roughSize(bytes))
                                : tr("About %1 for %2 images").arg(roughSize(bytes)).arg(images);
