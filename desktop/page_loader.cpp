@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -60,6 +61,25 @@ struct PageLoader::Work {
     // Pages, with their drawing, being drawn or drawn and on their way to the
     // GUI thread: asked for again meanwhile, they would be drawn twice.
     std::set<std::pair<int, quint64>> underway;
+
+    struct Page {
+        int number = 0;
+        bl::ImageOptions drawing;
+        int box = 0;
+        quint64 key = 0;
+    };
+    // Waits for the next page asked for; none once the work is retired.
+    std::optional<Page> next() {
+        std::unique_lock lock(mutex);
+        wake.wait(lock, [this] { return retired || !wanted.empty(); });
+        if (retired) {
+            return std::nullopt;
+        }
+        const Page page{wanted.front(), drawing, box, drawingKey(drawing, box)};
+        wanted.pop_front();
+        underway.insert({page.number, page.key});
+        return page;
+    }
 };
 
 PageLoader::PageLoader(const bl::ConvertLimits& limits, QObject* parent)
@@ -163,28 +183,14 @@ void PageLoader::runWorker(PageLoader* loader, std::shared_ptr<Work> work) {
         sizes.append(QSizeF(size.width, size.height));
     }
     post([loader, path, sizes] { emit loader->opened(path, sizes); });
-    for (;;) {
-        int page = 0;
-        bl::ImageOptions drawing;
-        int box = 0;
-        {
-            std::unique_lock lock(work->mutex);
-            work->wake.wait(lock, [&work] { return work->retired || !work->wanted.empty(); });
-            if (work->retired) {
-                break;
-            }
-            page = work->wanted.front();
-            work->wanted.pop_front();
-            drawing = work->drawing;
-            box = work->box;
-            work->underway.insert({page, drawingKey(drawing, box)});
-        }
-        auto drawn = (*session)->thumbnail(static_cast<std::uint32_t>(page), {box, box}, drawing,
-                                           work->token);
+    while (const std::optional<Work::Page> next = work->next()) {
+        const int page = next->number;
+        const quint64 key = next->key;
+        auto drawn = (*session)->thumbnail(static_cast<std::uint32_t>(page), {next->box, next->box},
+                                           next->drawing, work->token);
         if (work->token.is_cancelled()) {
             break;
         }
-        const quint64 key = drawingKey(drawing, box);
         if (drawn) {
             post([loader, path, page, key,
                   image = toImage(*drawn)] { emit loader->thumbnailReady(path, page, key, image); },
