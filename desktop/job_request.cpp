@@ -12,17 +12,23 @@
 
 namespace bl::desktop {
 
+bl::ImageOptions imageOptions(const ConversionSettings& settings) {
+    bl::ImageOptions image;
+    image.dpi = settings.dpi;
+    image.jpeg_quality = settings.quality;
+    image.background = settings.background;
+    image.render_annotations = settings.annotations;
+    image.render_form_fields = settings.formFields;
+    return image;
+}
+
 bl::JobRequest jobRequest(const Job& job, const ConversionSettings& settings,
                           bl::ExistingFilePolicy policy, bl::Secret password) {
     bl::ConvertRequest request;
     request.input = toEnginePath(job.path);
     request.password = std::move(password);
     request.pages = settings.pages.toUtf8().toStdString();
-    request.image.dpi = settings.dpi;
-    request.image.jpeg_quality = settings.quality;
-    request.image.background = settings.background;
-    request.image.render_annotations = settings.annotations;
-    request.image.render_form_fields = settings.formFields;
+    request.image = imageOptions(settings);
     request.output_folder = toEnginePath(settings.outputFolder);
     request.naming_template = settings.nameTemplate.toUtf8().toStdString();
     request.existing_files = policy;

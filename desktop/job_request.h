@@ -29,6 +29,9 @@ struct ConversionSettings {
     QString outputFolder;
 };
 
+// The drawing and encoding options of `settings`.
+bl::ImageOptions imageOptions(const ConversionSettings& settings);
+
 // The request that converts `job` with `settings`, files that exist already
 // handled by `policy`. The password, if any, travels on in the request.
 bl::JobRequest jobRequest(const Job& job, const ConversionSettings& settings,

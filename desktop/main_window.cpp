@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSizePolicy>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QUrl>
@@ -36,6 +38,7 @@
 #include "desktop/app_identity.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/focus_style.h"
+#include "desktop/page_pane.h"
 #include "desktop/run_prompts.h"
 #include "desktop/settings_panel.h"
 
@@ -73,6 +76,32 @@ QPushButton* actionButton(QAction* action, const char* name, QWidget* parent) {
     return button;
 }
 
+// The queue above the pages of its selected file. The queue needs a few rows,
+// the pages the rest: a third and two thirds when the window first shows,
+// whatever either would ask for; the user moves the handle from there.
+class FilesColumn : public QSplitter {
+  public:
+    explicit FilesColumn(QWidget* parent) : QSplitter(Qt::Vertical, parent) {
+        setObjectName(QStringLiteral("filesSplitter"));
+        setChildrenCollapsible(false);
+        setStretchFactor(0, 1);
+        setStretchFactor(1, 2);
+    }
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        QSplitter::showEvent(event);
+        if (!placed_ && count() == 2) {
+            placed_ = true;
+            const int third = height() / 3;
+            setSizes({third, height() - third});
+        }
+    }
+
+  private:
+    bool placed_ = false;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -100,7 +129,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     auto* panels = new QHBoxLayout();
     layout->addLayout(panels, 1);
-    panels->addWidget(buildFilesPanel(central), 3);
+    panels->addWidget(buildFilesColumn(central), 3);
     settingsPanel_ = new SettingsPanel(
         *controller_.model(), [this] { return firstSelectedJob(); }, central);
     panels->addWidget(settingsPanel_, 2);
@@ -135,7 +164,16 @@ void MainWindow::connectParts() {
     connect(queueView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         updateControls();
         settingsPanel_->updateResolutionHint();
+        refreshPagePane();
     });
+    // Also during a run: a file removed then takes its pages with it.
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::refreshPagePane);
+    connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::refreshPagePane);
+    connect(model, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshPagePane);
+    connect(settingsPanel_, &SettingsPanel::optionsChanged, this, &MainWindow::settingsEdited);
+    connect(pagePane_, &PagePane::pageSelectionEdited, settingsPanel_,
+            &SettingsPanel::setPageSelection);
+    connect(&estimator_, &OutputEstimator::textChanged, this, &MainWindow::render);
     connect(&controller_, &ConversionController::runStarted, this, &MainWindow::handleRunStarted);
     connect(&controller_, &ConversionController::jobStarted, this, &MainWindow::handleJobStarted);
     connect(&controller_, &ConversionController::jobProgress, this, &MainWindow::handleJobProgress);
@@ -176,6 +214,15 @@ MainWindow::~MainWindow() {
     disconnect(&controller_, nullptr, this, nullptr);
     disconnect(controller_.model(), nullptr, this, nullptr);
     queueView_->setModel(nullptr);
+}
+
+QWidget* MainWindow::buildFilesColumn(QWidget* parent) {
+    // The queue needs a few rows; the pages of the selected file take the rest.
+    auto* column = new FilesColumn(parent);
+    column->addWidget(buildFilesPanel(column));
+    pagePane_ = new PagePane(column);
+    column->addWidget(pagePane_);
+    return column;
 }
 
 QWidget* MainWindow::buildFilesPanel(QWidget* parent) {
@@ -253,14 +300,15 @@ QWidget* MainWindow::buildStatusRow(QWidget* parent) {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    auto* column = new QVBoxLayout();
+    // The estimate of a run's output sits where its progress bar goes.
+    auto* column = new QGridLayout();
     statusLabel_ = new QLabel(tr("Add PDF files to begin."), row);
     statusLabel_->setObjectName(QStringLiteral("statusLabel"));
     // Named by what it says, so that a screen reader reads the status itself.
     statusLabel_->setAccessibleDescription(tr("Status"));
     setAccessibleKind(statusLabel_, AccessibleKind::StatusText);
     statusLabel_->setWordWrap(true);
-    column->addWidget(statusLabel_);
+    column->addWidget(statusLabel_, 0, 0);
     progressBar_ = new QProgressBar(row);
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->setAccessibleName(tr("Conversion progress"));
@@ -270,7 +318,14 @@ QWidget* MainWindow::buildStatusRow(QWidget* parent) {
     QSizePolicy barPolicy = progressBar_->sizePolicy();
     barPolicy.setRetainSizeWhenHidden(true);
     progressBar_->setSizePolicy(barPolicy);
-    column->addWidget(progressBar_);
+    column->addWidget(progressBar_, 1, 0);
+    estimateLabel_ = new QLabel(row);
+    estimateLabel_->setObjectName(QStringLiteral("estimateLabel"));
+    estimateLabel_->setToolTip(
+        tr("Estimated from a few pages of each file, converted in memory with the current "
+           "settings."));
+    estimateLabel_->hide();
+    column->addWidget(estimateLabel_, 1, 0);
     layout->addLayout(column, 1);
 
     openFolderButton_ = actionButton(openFolderAction_, "openFolderButton", row);
@@ -424,6 +479,9 @@ void MainWindow::render() {
     // A run's settings stay as they were when it started.
     settingsPanel_->setSettingsEnabled(!running);
     dropHint_->setVisible(empty);
+    // During a run the status line and the bar say how far it is.
+    estimateLabel_->setText(estimator_.text());
+    estimateLabel_->setVisible(!running && !estimator_.text().isEmpty());
     if (running) {
         renderRun();
         return;
@@ -443,6 +501,24 @@ void MainWindow::refreshAfterQueueChange() {
     }
     settingsPanel_->recheck();
     updateControls();
+    requestEstimate();
+}
+
+void MainWindow::refreshPagePane() {
+    pagePane_->showJob(controller_.model()->job(firstSelectedJob()));
+}
+
+void MainWindow::settingsEdited() {
+    const SavedSettings settings = settingsPanel_->settings();
+    pagePane_->setImageOptions(imageOptions(settings));
+    pagePane_->setPageSelection(settings.pages);
+    requestEstimate();
+}
+
+void MainWindow::requestEstimate() {
+    if (!controller_.isRunning()) {
+        estimator_.request(controller_.model()->jobs(), settingsPanel_->settings());
+    }
 }
 
 QList<quint64> MainWindow::selectedJobIds() const {

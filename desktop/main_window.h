@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "desktop/conversion_controller.h"
+#include "desktop/output_estimate.h"
 #include "desktop/settings_store.h"
 
 class QAction;
@@ -24,6 +25,7 @@ class QTableView;
 namespace bl::desktop {
 
 class DesktopIntegration;
+class PagePane;
 class SettingsPanel;
 
 // Composes the window from its parts: the queue table with its buttons, the
@@ -38,6 +40,8 @@ class MainWindow : public QMainWindow {
 
     ConversionController& controller() { return controller_; }
     SettingsPanel& settingsPanel() { return *settingsPanel_; }
+    PagePane& pagePane() { return *pagePane_; }
+    OutputEstimator& estimator() { return estimator_; }
 
     // What closing the window stores: the panel's settings without the page
     // selection, and the window's place.
@@ -74,6 +78,7 @@ class MainWindow : public QMainWindow {
 
     void buildActions();
     QAction* addCommand(const QString& text, const char* name);
+    QWidget* buildFilesColumn(QWidget* parent);
     QWidget* buildFilesPanel(QWidget* parent);
     QTableView* buildQueueView(QWidget* parent);
     QWidget* buildStatusRow(QWidget* parent);
@@ -92,6 +97,11 @@ class MainWindow : public QMainWindow {
     // Why a run cannot start now; empty when it can.
     QString notReadyReason() const;
     void refreshAfterQueueChange();
+    // The page pane shows the file of the first selected row.
+    void refreshPagePane();
+    // The pane and the estimate follow the settings of the images.
+    void settingsEdited();
+    void requestEstimate();
 
     // The run as the controller reports it.
     void handleRunStarted(int fileCount);
@@ -121,6 +131,8 @@ class MainWindow : public QMainWindow {
     ConversionController controller_;
     DesktopIntegration* integration_ = nullptr;
     SettingsPanel* settingsPanel_ = nullptr;
+    PagePane* pagePane_ = nullptr;
+    OutputEstimator estimator_;
     RunView runView_;
     // A sentence that holds the status row until the next change of the
     // settings, the selection or the queue: a run's summary, or why a start was
@@ -145,6 +157,7 @@ class MainWindow : public QMainWindow {
     QLabel* dropHint_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QLabel* estimateLabel_ = nullptr;
     QPushButton* convertButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* openFolderButton_ = nullptr;

@@ -19,6 +19,7 @@
 #include "bl/version.h"
 #include "desktop/accessibility.h"
 #include "desktop/desktop_integration.h"
+#include "desktop/page_pane.h"
 #include "desktop/settings_panel.h"
 
 namespace bl::desktop {
@@ -81,6 +82,9 @@ QString MainWindow::jobFileName(quint64 id) const {
 }
 
 void MainWindow::handleRunStarted(int fileCount) {
+    // The run has the processor: work on pages ahead of view and the estimate stop.
+    estimator_.clear();
+    pagePane_->setRunning(true);
     runView_ = RunView{};
     runView_.fileCount = fileCount;
     updateControls();
@@ -141,6 +145,8 @@ void MainWindow::cancelConversion() {
 
 void MainWindow::handleRunFinished(const bl::desktop::RunSummary& summary) {
     runView_ = RunView{};
+    pagePane_->setRunning(false);
+    requestEstimate();
     // The checks were held back during the run; the queue may have changed since.
     settingsPanel_->recheck();
     // The summary stays until the next change of the settings or the queue.

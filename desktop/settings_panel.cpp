@@ -256,12 +256,19 @@ QWidget* SettingsPanel::buildSaveGroup(QWidget* parent) {
 void SettingsPanel::connectWidgets() {
     connect(selectedPagesRadio_, &QRadioButton::toggled, this, [this](bool checked) {
         pagesEdit_->setEnabled(checked);
-        if (checked) {
+        if (checked && !keepFocus_) {
             pagesEdit_->setFocus();
         }
         checkPageSelection();
+        emit optionsChanged();
     });
-    connect(pagesEdit_, &QLineEdit::textChanged, this, &SettingsPanel::checkPageSelection);
+    connect(pagesEdit_, &QLineEdit::textChanged, this, [this] {
+        checkPageSelection();
+        emit optionsChanged();
+    });
+    connect(qualitySpin_, &QSpinBox::valueChanged, this, &SettingsPanel::optionsChanged);
+    connect(annotationsCheck_, &QCheckBox::toggled, this, &SettingsPanel::optionsChanged);
+    connect(formFieldsCheck_, &QCheckBox::toggled, this, &SettingsPanel::optionsChanged);
     connect(advancedToggle_, &QToolButton::toggled, this, [this](bool checked) {
         advancedGroup_->setVisible(checked);
         advancedToggle_->setArrowType(checked ? Qt::DownArrow : Qt::RightArrow);
@@ -285,6 +292,7 @@ void SettingsPanel::presetChosen(int index) {
     }
     updateResolutionHint();
     checkTemplate();
+    emit optionsChanged();
 }
 
 void SettingsPanel::resolutionTyped(double dpi) {
@@ -301,6 +309,7 @@ void SettingsPanel::resolutionTyped(double dpi) {
     }
     updateResolutionHint();
     checkTemplate();
+    emit optionsChanged();
 }
 
 SavedSettings SettingsPanel::settings() const {
@@ -347,6 +356,14 @@ void SettingsPanel::setSettings(const SavedSettings& settings) {
     advancedToggle_->setChecked(settings.advancedExpanded);
     checkTemplate();
     checkPageSelection();
+    emit optionsChanged();
+}
+
+void SettingsPanel::setPageSelection(const QString& text) {
+    keepFocus_ = true;
+    pagesEdit_->setText(text);
+    selectedPagesRadio_->setChecked(true);
+    keepFocus_ = false;
 }
 
 void SettingsPanel::setOutputFolder(const QString& path) {
@@ -416,6 +433,7 @@ void SettingsPanel::chooseBackground() {
         bl::Rgb{static_cast<std::uint8_t>(chosen.red()), static_cast<std::uint8_t>(chosen.green()),
                 static_cast<std::uint8_t>(chosen.blue())};
     refreshBackgroundButton();
+    emit optionsChanged();
 }
 
 void SettingsPanel::chooseOutputFolder() {

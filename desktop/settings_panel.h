@@ -43,6 +43,10 @@ class SettingsPanel : public QScrollArea {
     // selection fits the files of one session only.
     void setSettings(const SavedSettings& settings);
 
+    // Puts a selection made elsewhere, such as by clicking pages, into the
+    // field and chooses "Selected pages"; the keyboard focus stays where it is.
+    void setPageSelection(const QString& text);
+
     bool pageSelectionValid() const { return pageSelectionValid_; }
     bool templateValid() const { return templateValid_; }
 
@@ -64,6 +68,9 @@ class SettingsPanel : public QScrollArea {
     // A check ran or the output folder changed: whether a run can start may
     // have changed with it.
     void validityChanged();
+    // An option of the images changed: the pages, resolution, quality,
+    // background or what is drawn.
+    void optionsChanged();
 
   private:
     QWidget* buildPagesGroup(QWidget* parent);
@@ -111,6 +118,8 @@ class SettingsPanel : public QScrollArea {
     QLineEdit* outputFolderEdit_ = nullptr;
     QPushButton* chooseFolderButton_ = nullptr;
     QCheckBox* rememberFolderCheck_ = nullptr;
+    // Set while a selection from elsewhere chooses "Selected pages".
+    bool keepFocus_ = false;
 };
 
 }  // namespace bl::desktop

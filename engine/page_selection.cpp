@@ -203,4 +203,29 @@ MaybeError check_page_selection_syntax(std::string_view text) {
     return walk_items(*trimmed, std::nullopt, ranges);
 }
 
+std::string format_page_selection(const std::vector<std::int32_t>& pages, std::int32_t page_count) {
+    if (page_count > 0 && pages.size() == static_cast<std::size_t>(page_count)) {
+        return "all";
+    }
+    std::string text;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t end = i;  // the last page of the run that starts at i
+        while (end + 1 < pages.size() && pages[end + 1] == pages[end] + 1) {
+            ++end;
+        }
+        if (!text.empty()) {
+            text += ", ";
+        }
+        text += std::to_string(pages[i]);
+        if (end > i) {
+            text += '-';
+            if (pages[end] != page_count) {
+                text += std::to_string(pages[end]);
+            }
+        }
+        i = end + 1;
+    }
+    return text;
+}
+
 }  // namespace bl

@@ -385,6 +385,133 @@
         <source>A conversion is still running. Stop it and quit? Pages already saved are kept.</source>
         <translation>Eine Umwandlung läuft noch. Abbrechen und beenden? Bereits gespeicherte Seiten bleiben erhalten.</translation>
     </message>
+    <message>
+        <source>Estimated from a few pages of each file, converted in memory with the current settings.</source>
+        <translation>Geschätzt aus einigen Seiten jeder Datei, die mit den aktuellen Einstellungen im Speicher umgewandelt werden.</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::OutputEstimator</name>
+    <message>
+        <source>Estimating the size of the images…</source>
+        <translation>Die Größe der Bilder wird geschätzt…</translation>
+    </message>
+    <message>
+        <source>The size of the images could not be estimated.</source>
+        <translation>Die Größe der Bilder konnte nicht geschätzt werden.</translation>
+    </message>
+    <message>
+        <source>About %1 for 1 image</source>
+        <translation>Etwa %1 für 1 Bild</translation>
+    </message>
+    <message>
+        <source>About %1 for %2 images</source>
+        <translation>Etwa %1 für %2 Bilder</translation>
+    </message>
+    <message>
+        <source>(1 file not counted)</source>
+        <translation>(1 Datei nicht mitgezählt)</translation>
+    </message>
+    <message>
+        <source>(%1 files not counted)</source>
+        <translation>(%1 Dateien nicht mitgezählt)</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PageListModel</name>
+    <message>
+        <source>Page %1, selected</source>
+        <translation>Seite %1, ausgewählt</translation>
+    </message>
+    <message>
+        <source>Page %1, not selected</source>
+        <translation>Seite %1, nicht ausgewählt</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PagePane</name>
+    <message>
+        <source>Preview</source>
+        <translation>Vorschau</translation>
+    </message>
+    <message>
+        <source>Click a page to include or leave it out; double-click to preview it.</source>
+        <translation>Klicken Sie auf eine Seite, um sie ein- oder auszuschließen; ein Doppelklick zeigt ihre Vorschau.</translation>
+    </message>
+    <message>
+        <source>Select a file in the list to see its pages here.</source>
+        <translation>Wählen Sie eine Datei in der Liste, um hier ihre Seiten zu sehen.</translation>
+    </message>
+    <message>
+        <source>Checking the file…</source>
+        <translation>Die Datei wird geprüft…</translation>
+    </message>
+    <message>
+        <source>This file is password-protected, so its pages are not shown.</source>
+        <translation>Diese Datei ist passwortgeschützt, daher werden ihre Seiten nicht angezeigt.</translation>
+    </message>
+    <message>
+        <source>This file has no pages to show.</source>
+        <translation>Diese Datei hat keine Seiten, die sich anzeigen lassen.</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PagePreview</name>
+    <message>
+        <source>%1 × %2 pixels · %3 · %4 DPI, JPEG quality %5</source>
+        <translation>%1 × %2 Pixel · %3 · %4 DPI, JPEG-Qualität %5</translation>
+    </message>
+    <message>
+        <source>&amp;Fit to window</source>
+        <translation>An &amp;Fenster anpassen</translation>
+    </message>
+    <message>
+        <source>&amp;Actual size (100 %)</source>
+        <translation>&amp;Originalgröße (100&#xa0;%)</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Page as it will be saved</source>
+        <translation>Seite, wie sie gespeichert wird</translation>
+    </message>
+    <message>
+        <source>Scroll the page</source>
+        <translation>Seite scrollen</translation>
+    </message>
+    <message>
+        <source>Scroll the page sideways</source>
+        <translation>Seite seitlich scrollen</translation>
+    </message>
+    <message>
+        <source>Page %1 of %2 — %3</source>
+        <translation>Seite %1 von %2 — %3</translation>
+    </message>
+    <message>
+        <source>Drawing page %1 as it will be saved…</source>
+        <translation>Seite %1 wird so gezeichnet, wie sie gespeichert wird…</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PageView</name>
+    <message>
+        <source>Pages of the selected file</source>
+        <translation>Seiten der ausgewählten Datei</translation>
+    </message>
+    <message>
+        <source>Space includes or leaves out a page; Enter shows it as it will be saved</source>
+        <translation>Die Leertaste schließt eine Seite ein oder aus; die Eingabetaste zeigt sie so, wie sie gespeichert wird</translation>
+    </message>
+    <message>
+        <source>Scroll the pages</source>
+        <translation>Seiten scrollen</translation>
+    </message>
+    <message>
+        <source>Scroll the pages sideways</source>
+        <translation>Seiten seitlich scrollen</translation>
+    </message>
 </context>
 <context>
     <name>bl::desktop::RunPrompts</name>

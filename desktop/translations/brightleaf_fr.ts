@@ -385,6 +385,133 @@
         <source>A conversion is still running. Stop it and quit? Pages already saved are kept.</source>
         <translation>Une conversion est encore en cours. L’arrêter et quitter&#xa0;? Les pages déjà enregistrées sont conservées.</translation>
     </message>
+    <message>
+        <source>Estimated from a few pages of each file, converted in memory with the current settings.</source>
+        <translation>Estimation tirée de quelques pages de chaque fichier, converties en mémoire avec les paramètres actuels.</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::OutputEstimator</name>
+    <message>
+        <source>Estimating the size of the images…</source>
+        <translation>Estimation de la taille des images…</translation>
+    </message>
+    <message>
+        <source>The size of the images could not be estimated.</source>
+        <translation>La taille des images n’a pas pu être estimée.</translation>
+    </message>
+    <message>
+        <source>About %1 for 1 image</source>
+        <translation>Environ %1 pour 1 image</translation>
+    </message>
+    <message>
+        <source>About %1 for %2 images</source>
+        <translation>Environ %1 pour %2 images</translation>
+    </message>
+    <message>
+        <source>(1 file not counted)</source>
+        <translation>(1 fichier non compté)</translation>
+    </message>
+    <message>
+        <source>(%1 files not counted)</source>
+        <translation>(%1 fichiers non comptés)</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PageListModel</name>
+    <message>
+        <source>Page %1, selected</source>
+        <translation>Page %1, sélectionnée</translation>
+    </message>
+    <message>
+        <source>Page %1, not selected</source>
+        <translation>Page %1, non sélectionnée</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PagePane</name>
+    <message>
+        <source>Preview</source>
+        <translation>Aperçu</translation>
+    </message>
+    <message>
+        <source>Click a page to include or leave it out; double-click to preview it.</source>
+        <translation>Cliquez sur une page pour l’inclure ou l’exclure&#xa0;; double-cliquez pour en voir l’aperçu.</translation>
+    </message>
+    <message>
+        <source>Select a file in the list to see its pages here.</source>
+        <translation>Sélectionnez un fichier dans la liste pour voir ses pages ici.</translation>
+    </message>
+    <message>
+        <source>Checking the file…</source>
+        <translation>Vérification du fichier…</translation>
+    </message>
+    <message>
+        <source>This file is password-protected, so its pages are not shown.</source>
+        <translation>Ce fichier est protégé par un mot de passe&#xa0;; ses pages ne sont donc pas affichées.</translation>
+    </message>
+    <message>
+        <source>This file has no pages to show.</source>
+        <translation>Ce fichier n’a aucune page à afficher.</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PagePreview</name>
+    <message>
+        <source>%1 × %2 pixels · %3 · %4 DPI, JPEG quality %5</source>
+        <translation>%1 × %2 pixels · %3 · %4 DPI, qualité JPEG %5</translation>
+    </message>
+    <message>
+        <source>&amp;Fit to window</source>
+        <translation>Ajuster à la &amp;fenêtre</translation>
+    </message>
+    <message>
+        <source>&amp;Actual size (100 %)</source>
+        <translation>&amp;Taille réelle (100&#xa0;%)</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+    <message>
+        <source>Page as it will be saved</source>
+        <translation>Page telle qu’elle sera enregistrée</translation>
+    </message>
+    <message>
+        <source>Scroll the page</source>
+        <translation>Faire défiler la page</translation>
+    </message>
+    <message>
+        <source>Scroll the page sideways</source>
+        <translation>Faire défiler la page horizontalement</translation>
+    </message>
+    <message>
+        <source>Page %1 of %2 — %3</source>
+        <translation>Page %1 sur %2 — %3</translation>
+    </message>
+    <message>
+        <source>Drawing page %1 as it will be saved…</source>
+        <translation>Dessin de la page %1 telle qu’elle sera enregistrée…</translation>
+    </message>
+</context>
+<context>
+    <name>bl::desktop::PageView</name>
+    <message>
+        <source>Pages of the selected file</source>
+        <translation>Pages du fichier sélectionné</translation>
+    </message>
+    <message>
+        <source>Space includes or leaves out a page; Enter shows it as it will be saved</source>
+        <translation>Espace inclut ou exclut une page&#xa0;; Entrée l’affiche telle qu’elle sera enregistrée</translation>
+    </message>
+    <message>
+        <source>Scroll the pages</source>
+        <translation>Faire défiler les pages</translation>
+    </message>
+    <message>
+        <source>Scroll the pages sideways</source>
+        <translation>Faire défiler les pages horizontalement</translation>
+    </message>
 </context>
 <context>
     <name>bl::desktop::RunPrompts</name>

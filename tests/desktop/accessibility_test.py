@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """The window as a screen reader finds it: the real program under Xvfb, its
 accessible tree walked over AT-SPI. Every focusable control and scroll bar has
-a name, no field is both editable and read-only, a choice is named apart from
-its value, and the status line says its text and a run's summary, announced.
-Started again in German, it speaks German and all of that still holds.
+a name, a page's thumbnail says whether the page is selected, no field is both
+editable and read-only, a choice is named apart from its value, and the status
+line says its text and a run's summary, announced. Started again in German, it
+speaks German and all of that still holds.
 
     dbus-run-session -- /usr/bin/python3 accessibility_test.py BRIGHTLEAF MAKE_PDF
 """
@@ -85,6 +86,17 @@ def main(brightleaf, make_pdf):
             return lines and lines[0]
 
         app, line = wait_for(status)
+        # The file selected, its pages are in the tree too, each named by its
+        # number and whether the page selection includes it.
+        queue = next(node for node in walk(app) if node.name == "File queue")
+        queue.queryTable().addRowSelection(0)
+
+        def thumbnail():
+            """the thumbnail of page 2, named as selected"""
+            return any(node.getRoleName() == "list item" and node.name == "Page 2, selected"
+                       for node in walk(app))
+
+        wait_for(thumbnail)
         found = sorted(set(problems(app)))
         print("accessibility: problems in the accessible tree:", *(found or ["none"]), sep="\n  ")
         convert = next(node for node in walk(app) if node.name == "Convert to JPG")

@@ -7,13 +7,17 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTableView>
 
 #include "bl/live_checks.h"
+#include "desktop/job_queue_model.h"
 #include "desktop/main_window.h"
+#include "desktop/page_pane.h"
+#include "desktop/page_preview.h"
 #include "desktop/settings_panel.h"
 #include "tests/desktop/desktop_test_helpers.h"
 
@@ -49,6 +53,37 @@ void select(const MainWindow& window, int row) {
     auto* view = widget<QTableView>(window, "queueView");
     view->selectionModel()->select(view->model()->index(row, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+// Which pages a screen reader hears as selected: "+" for each, "-" for the rest.
+QString marks(PagePane& pane) {
+    QString marked;
+    for (int row = 0; row < pane.model().rowCount(); ++row) {
+        const QString name = pane.model().index(row).data(Qt::AccessibleTextRole).toString();
+        marked += name == QStringLiteral("Page %1, selected").arg(row + 1) ? '+' : '-';
+    }
+    return marked;
+}
+
+// Where page `page` of the pane is on screen, brought into view.
+QPoint pageAt(PagePane& pane, int page) {
+    const QModelIndex index = pane.model().index(page - 1);
+    pane.view()->scrollTo(index);
+    return pane.view()->visualRect(index).center();
+}
+
+// A page whose form draws itself without end, as the hostile files do.
+test::PdfPage selfDrawing(test::PdfWriter& writer) {
+    const std::string self = test::PdfWriter::ref(writer.add_object("null") + 1);
+    const int form = writer.add_stream(
+        "/Type /XObject /Subtype /Form /BBox [0 0 10 10] "
+        "/Resources << /XObject << /X0 " +
+            self + " >> >>",
+        "/X0 Do /X0 Do");
+    test::PdfPage page = test::page_of_size(200, 100);
+    page.extra_resources = "/XObject << /X " + test::PdfWriter::ref(form) + " >>";
+    page.content = "q 200 0 0 100 0 0 cm /X Do Q";
+    return page;
 }
 
 }  // namespace
@@ -382,6 +417,157 @@ class WindowTest : public QObject {
         window.findChild<QAction*>("aboutAction")->trigger();
         QVERIFY(reported.contains("MIT licence") &&
                 reported.contains(BL_BINARY_DIR "/package-files/copyright"));
+    }
+
+    void pagesByClickAndByText_data() {
+        QTest::addColumn<QString>("steps");    // c: click, s: Space, d: double click, t: type
+        QTest::addColumn<QString>("outcome");  // the text, the choice, the marks of 10 pages
+        QTest::newRow("a click leaves a page out") << "c3"
+                                                   << "1-2, 4- selected ++-+++++++";
+        QTest::newRow("typed, then clicked") << "t2-4 c5 c2"
+                                             << "3-5 selected --+++-----";
+        QTest::newRow("Space on the last page") << "t1-10 s10"
+                                                << "1-9 selected +++++++++-";
+        QTest::newRow("a run to the end") << "t1 c9 c10"
+                                          << "1, 9- selected +-------++";
+        QTest::newRow("every page") << "t1-9 c10"
+                                    << "all selected ++++++++++";
+        QTest::newRow("a double click previews") << "t2 d4"
+                                                 << "2 selected -+--------";
+        QTest::newRow("not a selection") << "t3-x"
+                                         << "3-x selected ----------";
+        QTest::newRow("beyond the file") << "t12"
+                                         << "12 selected ----------";
+        QTest::newRow("a click on nothing marked") << "t3-x c5"
+                                                   << "5 selected ----+-----";
+        QTest::newRow("all pages again") << "c3 a"
+                                         << "1-2, 4- all ++++++++++";
+    }
+
+    void pagesByClickAndByText() {
+        QFETCH(QString, steps);
+        QFETCH(QString, outcome);
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->pdf("ten.pdf", 10)}));
+        select(window, 0);
+        PagePane& pane = window.pagePane();
+        auto* edit = widget<QLineEdit>(window, "pagesEdit");
+        QWidget* pages = pane.view()->viewport();
+        for (const QString& step : steps.split(' ')) {
+            const int page = step.mid(1).toInt();
+            switch (step.at(0).toLatin1()) {
+                case 'c':
+                    QTest::mouseClick(pages, Qt::LeftButton, {}, pageAt(pane, page));
+                    // Clicks further apart than a double click.
+                    QTest::qWait(QApplication::doubleClickInterval() + 50);
+                    break;
+                case 's':
+                    pane.view()->setFocus();
+                    pane.view()->setCurrentIndex(pane.model().index(page - 1));
+                    QTest::keyClick(pane.view(), Qt::Key_Space);
+                    QCOMPARE(QApplication::focusWidget(), pane.view());
+                    break;
+                case 'd':
+                    // As a window system delivers a double click.
+                    QTest::mouseClick(pages, Qt::LeftButton, {}, pageAt(pane, page));
+                    QTest::mousePress(pages, Qt::LeftButton, {}, pageAt(pane, page));
+                    QTest::mouseDClick(pages, Qt::LeftButton, {}, pageAt(pane, page));
+                    QTest::mouseRelease(pages, Qt::LeftButton, {}, pageAt(pane, page));
+                    QTRY_VERIFY(widget<PagePreview>(window, "pagePreview")->isVisible());
+                    QTest::keyClick(widget(window, "pagePreview"), Qt::Key_Escape);
+                    QVERIFY(!widget(window, "pagePreview")->isVisible());
+                    break;
+                case 't':
+                    widget<QAbstractButton>(window, "selectedPagesRadio")->setChecked(true);
+                    edit->setText(step.mid(1));
+                    break;
+                default:
+                    widget<QAbstractButton>(window, "allPagesRadio")->setChecked(true);
+            }
+        }
+        const bool all = widget<QAbstractButton>(window, "allPagesRadio")->isChecked();
+        QCOMPARE(edit->text() + (all ? " all " : " selected ") + marks(pane), outcome);
+    }
+
+    void thePreviewIsThePageAsSaved() {
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->pdf("wide.pdf", 2, 200.0, 100.0)}));
+        select(window, 0);
+        widget(window, "presetCombo")->setProperty("currentIndex", 4);
+        PagePane& pane = window.pagePane();
+        pane.view()->setFocus();
+        pane.view()->setCurrentIndex(pane.model().index(1));
+        QTest::keyClick(pane.view(), Qt::Key_Return);
+        auto* preview = widget<PagePreview>(window, "pagePreview");
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->image().isNull(), kTimeoutMs);
+        // 200 x 100 points at 300 DPI, shown at 100 % first.
+        QCOMPARE(preview->image().size(), QSize(833, 417));
+        QVERIFY2(preview->details().startsWith("833 × 417 pixels · ") && !preview->fitted(),
+                 qPrintable(preview->details()));
+        QCOMPARE(preview->windowTitle(), "Page 2 of 2 — wide.pdf");
+        QTest::keyClick(preview, Qt::Key_Escape);
+        QVERIFY(!preview->isVisible());
+        // The run's output, estimated beside the status line before it starts.
+        const QRegularExpression estimate("About \\d+ (bytes|KB) for 2 images");
+        QTRY_VERIFY_WITH_TIMEOUT(estimate.match(hint(window, "estimateLabel")).hasMatch(),
+                                 kTimeoutMs);
+    }
+
+    void anotherFileLeavesNoWorkBehind() {
+        MainWindow window;
+        const fs::path manual = files_->pdf("manual.pdf", 400);
+        QVERIFY(prepare(window, {manual, files_->pdf("short.pdf", 3)}));
+        PagePane& pane = window.pagePane();
+        QSignalSpy drawn(&pane.loader(), &PageLoader::thumbnailReady);
+        select(window, 0);
+        QVERIFY(drawn.wait(kTimeoutMs));
+        // Selected while hundreds of the manual's pages are still to be drawn.
+        widget<QTableView>(window, "queueView")->selectRow(1);
+        const int fromManual = static_cast<int>(drawn.count());
+        QVERIFY(fromManual < 200);
+        QTRY_VERIFY_WITH_TIMEOUT(!pane.model().needsDrawing(3), kTimeoutMs);
+        QTRY_COMPARE(pane.loader().runningWorkers(), 1);
+        QTest::qWait(200);
+        for (int i = fromManual; i < drawn.count(); ++i) {
+            QCOMPARE(drawn.at(i).first().toString(), qpath(files_->dir / "short.pdf"));
+        }
+        QVERIFY(drawn.count() == fromManual + 3);
+        // Removing the file shown stops its worker too.
+        QTest::keyClick(widget(window, "queueView"), Qt::Key_Delete);
+        QTRY_COMPARE(pane.loader().runningWorkers(), 0);
+    }
+
+    void aHostilePageFailsAndTheWindowGoesOn() {
+        test::PdfWriter writer;
+        writer.add_page(test::page_of_size(200, 100));
+        writer.add_page(selfDrawing(writer));
+        Job job;
+        job.path = qpath(files_->file("hostile.pdf", writer.build()));
+        job.pageCount = 2;
+        job.state = Ready;
+        ConvertLimits limits;
+        limits.page_timeout_ms = 2000;
+        PagePane pane(nullptr, limits);
+        pane.show();
+        // The GUI thread's longest pause while the page runs away.
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        QTimer ticks;
+        connect(&ticks, &QTimer::timeout, this, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        ticks.start(10);
+        pane.showJob(&job);
+        const QModelIndex hostile = pane.model().index(1);
+        QTRY_VERIFY_WITH_TIMEOUT(!hostile.data(Qt::ToolTipRole).toString().isEmpty(), kTimeoutMs);
+        // The deadline, the helper's grace second, and room for a busy machine.
+        QVERIFY2(clock.elapsed() < 2000 + 1000 + 2000,
+                 qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
+        QVERIFY(hostile.data(Qt::ToolTipRole).toString().startsWith("Page 2"));
+        QVERIFY(!pane.model().needsDrawing(1));
     }
 
     void tabLeavesTheQueueAndMarksFocus() {

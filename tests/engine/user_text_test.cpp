@@ -108,21 +108,28 @@ TEST(SanitizeFileName, GivesAUsableName) {
 }
 
 TEST(PageSelection, AcceptsAscendingUniquePages) {
-    const std::tuple<std::string, std::int32_t, std::vector<std::int32_t>> cases[] = {
-        {" aLl\t", 3, {1, 2, 3}},
-        {"1\t-\t3, 5, 8-", 10, {1, 2, 3, 5, 8, 9, 10}},
-        {"007-0008", 9, {7, 8}},
-        {"1", 1, {1}},
-        {"5-8, 1-6, 7, 10-, 4,4", 12, {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12}},
-        {"999999998-", 999'999'999, {999'999'998, 999'999'999}},
-        {"2" + std::string(4095, ' '), 2, {2}},  // 4,096 bytes is still allowed
+    // Text, page count, the pages, and the shortest text for them, which reads
+    // back as the same pages.
+    const std::tuple<std::string, std::int32_t, std::vector<std::int32_t>, std::string> cases[] = {
+        {" aLl\t", 3, {1, 2, 3}, "all"},
+        {"1\t-\t3, 5, 8-", 10, {1, 2, 3, 5, 8, 9, 10}, "1-3, 5, 8-"},
+        {"007-0008", 9, {7, 8}, "7-8"},
+        {"1", 1, {1}, "all"},
+        {"5-8, 1-6, 7, 10-, 4,4", 12, {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12}, "1-8, 10-"},
+        {"999999998-", 999'999'999, {999'999'998, 999'999'999}, "999999998-"},
+        {"2" + std::string(4095, ' '), 2, {2}, "2"},  // 4,096 bytes is still allowed
+        {"1,3,4,6", 6, {1, 3, 4, 6}, "1, 3-4, 6"},
     };
-    for (const auto& [text, page_count, pages] : cases) {
+    for (const auto& [text, page_count, pages, shortest] : cases) {
         EXPECT_EQ(parse_page_selection(text, page_count).value_or(std::vector<std::int32_t>{}),
                   pages)
             << text.substr(0, 40);
         EXPECT_EQ(check_page_selection_syntax(text), std::nullopt) << text.substr(0, 40);
+        EXPECT_EQ(format_page_selection(pages, page_count), shortest);
+        EXPECT_EQ(parse_page_selection(shortest, page_count).value_or(std::vector<std::int32_t>{}),
+                  pages);
     }
+    EXPECT_EQ(format_page_selection({}, 5), "");
 }
 
 TEST(PageSelection, RefusesWithTheFirstProblem) {
