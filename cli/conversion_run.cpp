@@ -601,17 +601,31 @@ std::string page_size_text(PageSize size) {
            short_decimal(size.height * kMillimetresPerPoint, 1) + " mm)";
 }
 
+namespace {
+
+// The debug log, opened to append; an empty descriptor without one, nothing
+// after saying why it could not be opened.
+std::optional<UniqueFd> open_debug_log(const Options& options, const Console& console) {
+    if (options.debug_log.empty()) {
+        return UniqueFd();
+    }
+    UniqueFd log(
+        ::open(options.debug_log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (!log) {
+        std::fprintf(console.err, "%s: could not open the debug log \"%s\": %s\n", kProgramName,
+                     options.debug_log.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    return log;
+}
+
+}  // namespace
+
 int run_inputs(const Options& options, const Secret& password, const CancellationToken& token,
                const Console& console) {
-    UniqueFd debug_log;
-    if (!options.debug_log.empty()) {
-        debug_log.reset(
-            ::open(options.debug_log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-        if (!debug_log) {
-            std::fprintf(console.err, "%s: could not open the debug log \"%s\": %s\n", kProgramName,
-                         options.debug_log.c_str(), std::strerror(errno));
-            return kExitUsage;
-        }
+    const std::optional<UniqueFd> debug_log = open_debug_log(options, console);
+    if (!debug_log) {
+        return kExitUsage;
     }
     bool folder_created = false;
     if (!options.info && !options.dry_run) {
@@ -621,7 +635,7 @@ int run_inputs(const Options& options, const Secret& password, const Cancellatio
         }
         folder_created = *created;
     }
-    Reporter reporter(options, console, debug_log.get());
+    Reporter reporter(options, console, debug_log->get());
     const std::filesystem::path folder = base_request(options).output_folder;
     std::error_code missing;
     if (folder_created) {
