@@ -147,7 +147,7 @@ void OutputEstimator::start() {
 std::optional<OutputEstimator::Figure> OutputEstimator::measure(
     const Part& part, const bl::ImageOptions& image, const bl::ConvertLimits& limits,
     const bl::CancellationToken& token) {
-    auto session = bl::PreviewSession::open(toEnginePath(part.path), {}, limits);
+    auto session = bl::PreviewSession::open(toEnginePath(part.path), {}, limits, token);
     if (!session) {
         return std::nullopt;
     }

@@ -170,7 +170,7 @@ void PageLoader::runWorker(PageLoader* loader, std::shared_ptr<Work> work) {
             Qt::QueuedConnection);
     };
     const std::shared_ptr<std::atomic<int>> running = loader->running_;
-    auto session = bl::PreviewSession::open(toEnginePath(path), {}, loader->limits_);
+    auto session = bl::PreviewSession::open(toEnginePath(path), {}, loader->limits_, work->token);
     if (!session) {
         post([loader, path, message = fromUtf8(session.error().message)] {
             emit loader->openFailed(path, message);

@@ -35,7 +35,7 @@ struct Drawn {
 // decoded again from those very bytes.
 Drawn drawPage(const QString& path, int page, const bl::ImageOptions& image,
                const bl::ConvertLimits& limits, const bl::CancellationToken& token) {
-    auto session = bl::PreviewSession::open(toEnginePath(path), {}, limits);
+    auto session = bl::PreviewSession::open(toEnginePath(path), {}, limits, token);
     if (!session) {
         return {{}, {}, fromUtf8(session.error().message)};
     }

@@ -83,7 +83,7 @@ Result<JobPlan> plan_job(const ConvertRequest& request, const CancellationToken&
         return tl::unexpected(std::move(*invalid));
     }
     try {
-        auto session = PreviewSession::open(request.input, request.password, request.limits);
+        auto session = PreviewSession::open(request.input, request.password, request.limits, token);
         if (!session) {
             return tl::unexpected(std::move(session.error()));
         }

@@ -63,7 +63,8 @@ PreviewSession::~PreviewSession() = default;
 
 Result<std::unique_ptr<PreviewSession>> PreviewSession::open(const std::filesystem::path& path,
                                                              Secret password,
-                                                             const ConvertLimits& limits) {
+                                                             const ConvertLimits& limits,
+                                                             const CancellationToken& token) {
     if (auto problem = check_password(password.view())) {
         return tl::unexpected(std::move(*problem));
     }
@@ -82,7 +83,7 @@ Result<std::unique_ptr<PreviewSession>> PreviewSession::open(const std::filesyst
         parts->control = std::move(*control);
         // Opened with forms, so that each drawing may have them or not.
         parts->pool = std::make_unique<RenderPool>(*parts->input, *parts->control, ImageOptions{},
-                                                   parts->limits, CancellationToken{}, true);
+                                                   parts->limits, token, true);
         auto info = parts->pool->open(std::move(password), open_deadline(limits, Clock::now()),
                                       kNoDeadline);
         if (!info) {

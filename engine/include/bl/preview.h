@@ -37,10 +37,12 @@ struct OutputEstimate {
 class PreviewSession {
   public:
     // Checks and opens the PDF in a render helper, as an inspection does, and
-    // keeps it open. The password crosses to the helper once.
+    // keeps it open. The password crosses to the helper once. The token ends
+    // an open that is under way within a second.
     static Result<std::unique_ptr<PreviewSession>> open(const std::filesystem::path& path,
                                                         Secret password,
-                                                        const ConvertLimits& limits = {});
+                                                        const ConvertLimits& limits = {},
+                                                        const CancellationToken& token = {});
     PreviewSession(const PreviewSession&) = delete;
     PreviewSession& operator=(const PreviewSession&) = delete;
     ~PreviewSession();
