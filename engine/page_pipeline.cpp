@@ -157,7 +157,9 @@ class PagePipeline {
     void commit_render_failure(std::uint32_t index);
     void drop(std::uint32_t index);
     void encode_here(std::uint32_t index);
-    PageResult fresh_result(std::uint32_t index) const;
+    PageResult fresh_result(std::uint32_t index, double render_ms) const;
+    // The job has stopped or its last page is committed: nothing more is begun.
+    bool ending() const { return step_ == Step::Drain || step_ == Step::Done; }
     std::filesystem::path existing_path(std::uint32_t index) const;
 
     const PipelineSetup& s_;
@@ -195,8 +197,7 @@ void PagePipeline::run() {
 }
 
 bool PagePipeline::may_dispatch(std::uint32_t index) const {
-    if (index >= s_.pages.size() || step_ == Step::Drain || step_ == Step::Done ||
-        recorder_.stopped()) {
+    if (index >= s_.pages.size() || ending() || recorder_.stopped()) {
         return false;
     }
     // The page the commit waits for always goes; it meets the cancel or the
@@ -263,7 +264,7 @@ void PagePipeline::on_rendered(RenderOutcome outcome) {
         return;
     }
     const bool failed = outcome.error.has_value();
-    if (!failed && (step_ == Step::Drain || step_ == Step::Done)) {
+    if (!failed && ending()) {
         s_.pool.release(outcome.buffer);  // the job ended: nobody will commit it
         records_.erase(found);
         settle(index);
@@ -281,7 +282,7 @@ void PagePipeline::on_rendered(RenderOutcome outcome) {
 
 void PagePipeline::start_encode(std::uint32_t index) {
     PageRecord& record = records_.at(index);
-    PageResult page_result = fresh_result(index);
+    PageResult page_result = fresh_result(index, record.rendered->render_ms);
     RenderOutcome rendered;
     rendered.buffer = record.rendered->buffer;
     rendered.stride = record.rendered->stride;
@@ -356,7 +357,7 @@ void PagePipeline::take_encoded() {
 
 void PagePipeline::encode_here(std::uint32_t index) {
     // No thread took the page: it is encoded on this one, as in turn.
-    PageResult page_result = fresh_result(index);
+    PageResult page_result = fresh_result(index, records_.at(index).rendered->render_ms);
     if (!own_encoder_) {
         auto created = image_format(s_.request.image).create_encoder(s_.request.image);
         if (!created) {
@@ -373,15 +374,12 @@ void PagePipeline::encode_here(std::uint32_t index) {
     settle(index);
 }
 
-PageResult PagePipeline::fresh_result(std::uint32_t index) const {
+PageResult PagePipeline::fresh_result(std::uint32_t index, double render_ms) const {
     PageResult page_result;
     page_result.page = s_.pages[index].number;
     page_result.width_px = s_.pages[index].size.width;
     page_result.height_px = s_.pages[index].size.height;
-    const auto found = records_.find(index);
-    if (found != records_.end() && found->second.rendered) {
-        page_result.render_ms = found->second.rendered->render_ms;
-    }
+    page_result.render_ms = render_ms;
     return page_result;
 }
 
@@ -457,8 +455,7 @@ void PagePipeline::commit(std::uint32_t index) {
 void PagePipeline::commit_render_failure(std::uint32_t index) {
     const RenderOutcome rendered = std::move(*records_.at(index).rendered);
     records_.erase(index);
-    PageResult page_result = fresh_result(index);
-    page_result.render_ms = rendered.render_ms;
+    PageResult page_result = fresh_result(index, rendered.render_ms);
     page_result.error = rendered.error;
     recorder_.note(page_result.page, rendered.report);
     recorder_.record(std::move(page_result), index, std::nullopt);

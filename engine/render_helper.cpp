@@ -239,8 +239,7 @@ RenderHelper::Read RenderHelper::read(std::optional<proto::ToEngine>& message) {
     }
 }
 
-std::optional<proto::ToEngine> RenderHelper::receive(Deadline deadline, bool& timed_out) {
-    timed_out = false;
+std::optional<proto::ToEngine> RenderHelper::receive(Deadline deadline) {
     for (;;) {
         std::optional<proto::ToEngine> message;
         const Read result = read(message);
@@ -253,7 +252,6 @@ std::optional<proto::ToEngine> RenderHelper::receive(Deadline deadline, bool& ti
         pollfd wait{socket_.get(), POLLIN, 0};
         const int ready = ::poll(&wait, 1, milliseconds_until(deadline));
         if (ready == 0) {
-            timed_out = true;
             return std::nullopt;
         }
         if (ready < 0 && errno != EINTR) {
@@ -332,8 +330,7 @@ std::optional<proto::Hello> probe_helper() {
     if (!helper) {
         return std::nullopt;
     }
-    bool timed_out = false;
-    const auto hello = (*helper)->receive(Clock::now() + std::chrono::seconds(30), timed_out);
+    const auto hello = (*helper)->receive(Clock::now() + std::chrono::seconds(30));
     if (!hello || !std::holds_alternative<proto::Hello>(*hello)) {
         return std::nullopt;
     }

@@ -79,8 +79,8 @@ class RenderHelper {
     Read read(std::optional<protocol::ToEngine>& message);
 
     // Waits for one message until `deadline`; nothing when the helper broke or the
-    // time ran out (then `timed_out` is set).
-    std::optional<protocol::ToEngine> receive(Deadline deadline, bool& timed_out);
+    // time ran out.
+    std::optional<protocol::ToEngine> receive(Deadline deadline);
 
     void kill();
     // Once the helper broke or was killed: why it ended. Waits for it to exit.

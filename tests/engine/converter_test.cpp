@@ -161,19 +161,31 @@ TEST_P(AnyHelpersTest, ThreeSelectedPagesGiveThreeFilesAndAProgressSequence) {
 }
 
 TEST_P(AnyHelpersTest, CancelDropsThePagesRenderedAhead) {
-    // Cancelled once page 3 is written, while later pages are being rendered ahead.
-    const CancellationToken token;
-    on_event_ = [&](const ProgressEvent& event) {
-        if (event.stage == S::PageWritten && event.page == 3) {
-            token.cancel();
-        }
+    // Cancelled once page 3 is written, while later pages are being rendered
+    // ahead; or as the first page begins, before it has gone to a helper.
+    const struct {
+        ProgressEvent at;
+        Names written;
+        ProgressEvent last;
+    } cases[] = {
+        {{S::PageWritten, 3, 2, 8}, {"p1.jpg", "p2.jpg", "p3.jpg"}, {S::PageWritten, 3, 2, 8}},
+        {{S::Rendering, 1, 0, 8}, {}, {S::Rendering, 1, 0, 8}},
     };
-    const ConvertResult result = run(request(test::simple_pdf(8)), token);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_EQ(result.error, make_error(ErrorKind::Cancelled, "Conversion was cancelled."));
-    EXPECT_EQ(std::tuple(result.page_results.size(), result.pages_written), std::tuple(3u, 3u));
-    EXPECT_EQ(test::names_in(out_), (Names{"p1.jpg", "p2.jpg", "p3.jpg"}));
-    EXPECT_EQ(events_.back(), (ProgressEvent{S::PageWritten, 3, 2, 8}));
+    for (const auto& item : cases) {
+        const CancellationToken token;
+        on_event_ = [&](const ProgressEvent& event) {
+            if (event == item.at) {
+                token.cancel();
+            }
+        };
+        const ConvertResult result = run(request(test::simple_pdf(8)), token);
+        EXPECT_TRUE(result.cancelled);
+        EXPECT_EQ(result.error, make_error(ErrorKind::Cancelled, "Conversion was cancelled."));
+        EXPECT_EQ(std::tuple(result.page_results.size(), result.pages_written),
+                  std::tuple(item.written.size(), item.written.size()));
+        EXPECT_EQ(test::names_in(out_), item.written);
+        EXPECT_EQ(events_.back(), item.last);
+    }
 }
 
 TEST_P(AnyHelpersTest, SkipRendersOnlyThePagesWhoseNamesAreFree) {

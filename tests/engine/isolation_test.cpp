@@ -86,10 +86,8 @@ TEST(Protocol, EveryMessageOfTheTableSurvivesTheWireAndNothingElseDoes) {
 
 std::unique_ptr<RenderHelper> greeted_helper(const ControlPage& control, proto::Hello& hello) {
     auto helper = RenderHelper::spawn(nullptr, control, ConvertLimits{}.max_helper_memory_bytes);
-    bool timed_out = false;
-    const auto reply = helper
-                           ? (*helper)->receive(Clock::now() + std::chrono::seconds(30), timed_out)
-                           : std::nullopt;
+    const auto reply =
+        helper ? (*helper)->receive(Clock::now() + std::chrono::seconds(30)) : std::nullopt;
     if (!reply || !std::holds_alternative<proto::Hello>(*reply)) {
         return nullptr;
     }
@@ -105,8 +103,7 @@ TEST(Sandbox, AHelperCannotWriteConnectOrRunProgramsAndNamesACallItDoesNotKnow) 
     ASSERT_TRUE(helper && helper->send(proto::SelfTest{}));
     const std::uint32_t needed = proto::kNoNewPrivileges | proto::kNotDumpable | proto::kSeccomp;
     EXPECT_EQ(hello.sandbox & needed, needed);
-    bool timed_out = false;
-    const auto reply = helper->receive(Clock::now() + std::chrono::seconds(30), timed_out);
+    const auto reply = helper->receive(Clock::now() + std::chrono::seconds(30));
     ASSERT_TRUE(reply && std::holds_alternative<proto::SelfTestResult>(*reply));
     // Landlock hides everything but the fonts PDFium needs, where the kernel has it.
     const std::uint32_t refused = proto::kWriteOpenRefused | proto::kSocketRefused |
@@ -118,7 +115,7 @@ TEST(Sandbox, AHelperCannotWriteConnectOrRunProgramsAndNamesACallItDoesNotKnow) 
 
     // A call on no list ends the helper, which says which one it was.
     ASSERT_TRUE(helper->send(proto::UnknownCall{}));
-    EXPECT_FALSE(helper->receive(Clock::now() + std::chrono::seconds(30), timed_out));
+    EXPECT_FALSE(helper->receive(Clock::now() + std::chrono::seconds(30)));
     EXPECT_EQ(helper->end(), HelperEnd::SandboxViolation);
     EXPECT_EQ(helper->report(),
               "brightleaf-render: the sandbox does not allow system call sysfs (139)");

@@ -137,6 +137,12 @@ TEST(OutputFileTest, SavesUnderTheFirstFreeNameOrRefuses) {
             EXPECT_EQ(std::ranges::count(g.trace, "link") > 0, policy != Replace && refused != 0);
         }
     }
+    // A name with a separator or a NUL never reaches outside the folder.
+    const TempDir folder;
+    for (const std::string& name : {std::string("../p"), std::string("p\0q", 3)}) {
+        EXPECT_EQ(error_of(create_output_file(folder / "in", name, ".jpg")).kind,
+                  ErrorKind::InternalError);
+    }
 }
 
 TEST(OutputFileTest, MapsEachErrorOfEachCallAndLeavesNothingBehind) {

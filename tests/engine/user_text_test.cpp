@@ -64,7 +64,8 @@ TEST(NamingTemplate, EveryEntryReportsTheFirstProblem) {
         // Checked before anything is parsed, inside a token too.
         {"The naming template is not valid UTF-8.",
          {"{page_number}\xC3", "\xC3(x{page_number}", "\xC0\xAF{page_number}",
-          "\xED\xA0\x80{page_number}", "\xF4\x90\x80\x80{page_number}", "{page_number:\xFF}"}},
+          "\xED\xA0\x80{page_number}", "\xED\xBF\xBF{page_number}", "\xF4\x90\x80\x80{page_number}",
+          "{page_number:\xFF}"}},
         {"The naming template cannot contain folder separators.",
          {"a/{page_number}", "a\\{page_number}"}},
         {"The naming template must include {page_number}.", {"{{page_number}}", "{original}"}},
@@ -97,6 +98,7 @@ TEST(SanitizeFileName, GivesAUsableName) {
         {std::string("\x7F\x01x\0y", 5), 200, "__x_y"},
         {"\xE2\x82\xAC\xC0\xAF", 200, "\xE2\x82\xAC__"},
         {" ..lpt3 ", 200, "_lpt3"},
+        {"nul .txt", 200, "_nul .txt"},
         {a199 + "\xC3\xA9", 200, a199},
         {a199.substr(1) + "\xC3\xA9", 200, a199.substr(1) + "\xC3\xA9"},
         {"abcdefg  .  xyz", 3, "abcdefg"},
