@@ -224,6 +224,7 @@ class ControllerTest : public QObject {
         QVERIFY(addAndInspect(controller,
                               {pdf("r\u00E9sum\u00E9.pdf", 2), pdf("b.pdf"), pdf("c.pdf")}));
         QSignalSpy finished(&controller, &ConversionController::runFinished);
+        QSignalSpy ended(&controller, &ConversionController::jobFinished);
         QVERIFY(controller.start(wanted));
         QString error;
         QVERIFY(!controller.start(wanted, &error));
@@ -233,6 +234,8 @@ class ControllerTest : public QObject {
         QCOMPARE(states(controller), (States{Converting, Ready}));
         controller.clearJobs();
         QCOMPARE(waitForRun(finished), "1/0/0/0, 1 images");
+        // Only the job that ran reports its end.
+        QCOMPARE(ended.count(), 1);
         QCOMPARE(namesIn(files_->out), QStringList{"r\u00E9sum\u00E9-72-2of2.jpg"});
     }
 

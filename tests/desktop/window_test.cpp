@@ -165,6 +165,7 @@ class WindowTest : public QObject {
             SavedSettings colour = window.settingsToSave();
             colour.background = Rgb{16, 32, 255};
             window.applySettings(colour);
+            window.resize(1111, 777);
             QVERIFY(window.close());
         }
         // Thirteen keys, and no page selection.
@@ -175,8 +176,9 @@ class WindowTest : public QObject {
                  "conversion/nameTemplate={original}-{dpi}-{page_number} conversion/onExists=2 "
                  "conversion/presetIndex=4 conversion/quality=75 output/folder=" +
                      folder + " output/remember=true ui/advancedExpanded=true ui/geometry=set");
-        // Restored as it was, the window stores the same again.
+        // Restored as it was, at its size, the window stores the same again.
         MainWindow restored;
+        QCOMPARE(restored.size(), QSize(1111, 777));
         SettingsStore().save(restored.settingsToSave());
         QCOMPARE(stored(), keys);
         // A folder is stored only while it is remembered.
@@ -201,7 +203,8 @@ class WindowTest : public QObject {
         QCOMPARE(hint(window, "pagesHint"), problem(parse_page_selection("5", 3), "short.pdf: "));
         QCOMPARE(blocked(), "Fix the page selection.");
         pages->setText(QStringLiteral(" 1-3, 2 "));
-        QCOMPARE(blocked(), "");
+        QCOMPARE(hint(window, "pagesHint") + blocked(),
+                 "Pages are numbered from 1. Use commas and ranges.");
 
         auto* name = widget<QLineEdit>(window, "templateEdit");
         name->setText(QStringLiteral("{nope}"));
@@ -403,10 +406,15 @@ class WindowTest : public QObject {
         QVERIFY(prepare(window, {files_->pdf("a.pdf")}));
         window.settingsPanel().setOutputFolder(QString());
         QCOMPARE(statusLine(window), "Choose where to save the images.");
-        // Refused by the controller: the folder went away after it was chosen.
         window.settingsPanel().setOutputFolder(qpath(files_->out));
-        fs::remove_all(files_->out);
+        // Where nothing opens folders, as here, the box says which one to open by hand.
         QString reported;
+        whenOpens<QMessageBox>([&](QMessageBox* box) { reported = box->text(); });
+        window.findChild<QAction*>("openFolderAction")->trigger();
+        QCOMPARE(reported, "No application is set up to open the folder “" + qpath(files_->out) +
+                               "”. Open it in your file manager.");
+        // Refused by the controller: the folder went away after it was chosen.
+        fs::remove_all(files_->out);
         whenOpens<QMessageBox>(
             [&](QMessageBox* box) { reported = box->windowTitle() + ": " + box->text(); });
         widget<QPushButton>(window, "convertButton")->click();
@@ -420,7 +428,7 @@ class WindowTest : public QObject {
     }
 
     void pagesByClickAndByText_data() {
-        QTest::addColumn<QString>("steps");    // c: click, s: Space, d: double click, t: type
+        QTest::addColumn<QString>("steps");    // c: click, s: keys, d: double click, t: type
         QTest::addColumn<QString>("outcome");  // the text, the choice, the marks of 10 pages
         QTest::newRow("a click leaves a page out") << "c3"
                                                    << "1-2, 4- selected ++-+++++++";
@@ -462,8 +470,9 @@ class WindowTest : public QObject {
                     QTest::qWait(QApplication::doubleClickInterval() + 50);
                     break;
                 case 's':
+                    // Typing a page's number goes to it.
                     pane.view()->setFocus();
-                    pane.view()->setCurrentIndex(pane.model().index(page - 1));
+                    QTest::keyClicks(pane.view(), step.mid(1));
                     QTest::keyClick(pane.view(), Qt::Key_Space);
                     QCOMPARE(QApplication::focusWidget(), pane.view());
                     break;
@@ -511,6 +520,7 @@ class WindowTest : public QObject {
         const QRegularExpression estimate("About \\d+ (bytes|KB) for 2 images");
         QTRY_VERIFY_WITH_TIMEOUT(estimate.match(hint(window, "estimateLabel")).hasMatch(),
                                  kTimeoutMs);
+        QVERIFY(widget(window, "estimateLabel")->isVisible());
     }
 
     void anotherFileLeavesNoWorkBehind() {
@@ -535,6 +545,16 @@ class WindowTest : public QObject {
         // Removing the file shown stops its worker too.
         QTest::keyClick(widget(window, "queueView"), Qt::Key_Delete);
         QTRY_COMPARE(pane.loader().runningWorkers(), 0);
+    }
+
+    void pagesAboveTheViewAreDrawnToo() {
+        MainWindow window;
+        QVERIFY(prepare(window, {files_->pdf("sixty.pdf", 60)}));
+        select(window, 0);
+        // Shown from its end before anything is drawn, the file is drawn up to
+        // its first page too, ready for a scroll back.
+        pageAt(window.pagePane(), 60);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.pagePane().model().needsDrawing(1), kTimeoutMs);
     }
 
     void aHostilePageFailsAndTheWindowGoesOn() {
