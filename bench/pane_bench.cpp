@@ -5,12 +5,14 @@
 //
 //   pane_bench [--rounds N] [--file PDF] [--scroll PDF]
 //   pane_bench --estimate PDF [--estimate PDF...]   the status row's estimates only
+//   pane_bench --beside [--rounds N] [--file PDF]   a run with and without thumbnails drawn
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "desktop/conversion_controller.h"
 #include "desktop/main_window.h"
 #include "desktop/page_pane.h"
 #include "desktop/settings_panel.h"
@@ -191,6 +194,54 @@ int scrollThrough(const QString& path) {
     return most <= pane.cache().capacity() ? 0 : 1;
 }
 
+// Seconds a run of `path` takes from the window: with its pages in the pane,
+// scrolled a screen every 100 ms while it runs, or with nothing in the pane.
+double runSeconds(const QString& path, bool scrolling) {
+    MainWindow window;
+    QTemporaryDir out;
+    if (!queue(window, path) || !out.isValid()) {
+        return -1;
+    }
+    window.settingsPanel().setOutputFolder(out.path());
+    QTimer scroller;
+    if (scrolling) {
+        selectFirstRow(window);
+        PageView* view = window.pagePane().view();
+        QObject::connect(&scroller, &QTimer::timeout, [view] {
+            QScrollBar* bar = view->verticalScrollBar();
+            bar->setValue(
+                bar->value() >= bar->maximum() ? 0 : bar->value() + view->viewport()->height());
+        });
+        scroller.start(100);
+    }
+    bool finished = false;
+    QObject::connect(&window.controller(), &ConversionController::runFinished,
+                     [&finished] { finished = true; });
+    QElapsedTimer clock;
+    clock.start();
+    window.startConversion();
+    (void)QTest::qWaitFor([&] { return finished; }, 600000);
+    return finished ? static_cast<double>(clock.elapsed()) / 1000 : -1;
+}
+
+// A conversion with thumbnails drawn beside it, against one without, in
+// alternating rounds.
+int runBeside(const QString& path, int rounds) {
+    std::vector<double> quiet, busy;
+    for (int round = 0; round < rounds; ++round) {
+        quiet.push_back(runSeconds(path, false));
+        busy.push_back(runSeconds(path, true));
+    }
+    std::printf(
+        "a run of %s: %.2f s with the pane empty, %.2f s with its pages scrolled "
+        "through meanwhile (medians of %d); ratio %.2f\n",
+        qPrintable(path), median(quiet), median(busy), rounds, median(busy) / median(quiet));
+    return std::ranges::find(quiet, -1.0) == quiet.end() &&
+                   std::ranges::find(busy, -1.0) == busy.end()
+               ? 0
+               : 1;
+}
+
 // The status row's estimate of converting the whole file at `dpi`.
 QString estimateAt(const QString& path, double dpi) {
     MainWindow window;
@@ -227,6 +278,10 @@ int main(int argc, char** argv) {
         } else if (args[i] == QLatin1String("--estimate")) {
             estimates.append(args[i + 1]);
         }
+    }
+    // A run with thumbnail work beside it, when asked for.
+    if (args.contains(QLatin1String("--beside"))) {
+        return bl::desktop::runBeside(file, rounds);
     }
     // Only the estimates, when asked for, each at 150 and 300 DPI.
     if (!estimates.isEmpty()) {

@@ -84,6 +84,7 @@ Result<std::unique_ptr<PreviewSession>> PreviewSession::open(const std::filesyst
         // Opened with forms, so that each drawing may have them or not.
         parts->pool = std::make_unique<RenderPool>(*parts->input, *parts->control, ImageOptions{},
                                                    parts->limits, token, true);
+        parts->pool->run_in_background();
         auto info = parts->pool->open(std::move(password), open_deadline(limits, Clock::now()),
                                       kNoDeadline);
         if (!info) {

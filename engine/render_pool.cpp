@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,6 +123,10 @@ bool RenderPool::start_helper(Slot& slot) {
         return false;
     }
     slot.helper = std::move(*spawned);
+    if (background_) {
+        // The lowest priority there is; it only matters while the processors are busy.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(slot.helper->pid()), 19);
+    }
     // The limit itself is applied here; the helper only needs to know when to
     // leave the page sizes out.
     const proto::Open request{input_.size, std::max(limits_.max_pages, 0), forms_, password_};

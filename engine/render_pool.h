@@ -48,6 +48,10 @@ class RenderPool {
     // open's own. The password is kept for helpers started later when the
     // document needs one, and wiped with the pool.
     Result<DocumentInfo> open(Secret password, Deadline deadline, Deadline job_deadline);
+    // Makes the helpers started from now on yield the processor to everything
+    // else: previews and estimates must not slow a conversion beside them.
+    void run_in_background() { background_ = true; }
+
     // What the last helper that ended badly reported; empty if nothing.
     const std::string& last_report() const { return last_report_; }
 
@@ -141,6 +145,7 @@ class RenderPool {
     std::vector<RenderOutcome> outcomes_;
     UniqueFd wake_fd_;
     bool cancel_seen_ = false;
+    bool background_ = false;
     std::int32_t pixel_bytes_ = 3;
 };
 
