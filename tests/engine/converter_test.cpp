@@ -256,6 +256,14 @@ TEST_P(AnyHelpersTest, DiskFullOrTheOutputLimitStopsTheJobAndKeepsTheEarlierPage
     }
 }
 
+TEST_F(ConvertTest, AOnePageJobEncodesOnTheCallersThread) {
+    // Nothing would run beside it: a thread would only cost its start.
+    std::thread::id encoder;
+    hooks_.before_encode = [&encoder](std::uint32_t) { encoder = std::this_thread::get_id(); };
+    EXPECT_EQ(run(request(test::simple_pdf(1))).pages_written, 1u);
+    EXPECT_EQ(encoder, std::this_thread::get_id());
+}
+
 TEST_F(ConvertTest, OpenFailuresKeepTheirKindWhenTheJobLimitHasPassed) {
     // Only an open that the job's limit cut off is a time-out.
     test::write_file(dir_ / "plain.pdf", test::simple_pdf(1));

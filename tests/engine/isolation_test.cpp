@@ -117,6 +117,7 @@ TEST(Sandbox, AHelperCannotWriteConnectOrRunProgramsAndNamesACallItDoesNotKnow) 
     ASSERT_TRUE(helper->send(proto::UnknownCall{}));
     EXPECT_FALSE(helper->receive(Clock::now() + std::chrono::seconds(30)));
     EXPECT_EQ(helper->end(), HelperEnd::SandboxViolation);
+    EXPECT_FALSE(helper->send(proto::SelfTest{}));  // refused at once, never waited for
     EXPECT_EQ(helper->report(),
               "brightleaf-render: the sandbox does not allow system call sysfs (139)");
 }

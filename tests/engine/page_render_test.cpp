@@ -28,6 +28,7 @@ TEST(PagePixelSize, RoundsWithinTheLimitsAndRefusesWithTheReason) {
         {{72, 32767}, 72, {72, 32767}, ""},          // the longest side
         {{10000, 10000}, 72, {10000, 10000}, ""},    // 100 MP exactly
         {{32767.5, 1}, 72, {}, "At 72 DPI the page would be 32768 \u00D7 1" + side},
+        {{1, 32767.5}, 72, {}, "At 72 DPI the page would be 1 \u00D7 32768" + side},
         {{12000, 12000}, 72.5, {}, "At 72.500000 DPI the page would be 12083 \u00D7 12083" + mp},
         // Hostile documents may declare any finite size; the message must stay defined.
         {{1e30, DBL_MAX},

@@ -65,7 +65,7 @@ TEST(NamingTemplate, EveryEntryReportsTheFirstProblem) {
         {"The naming template is not valid UTF-8.",
          {"{page_number}\xC3", "\xC3(x{page_number}", "\xC0\xAF{page_number}",
           "\xED\xA0\x80{page_number}", "\xED\xBF\xBF{page_number}", "\xF4\x90\x80\x80{page_number}",
-          "{page_number:\xFF}"}},
+          "\xF8\x90\x80\x80{page_number}", "{page_number:\xFF}"}},
         {"The naming template cannot contain folder separators.",
          {"a/{page_number}", "a\\{page_number}"}},
         {"The naming template must include {page_number}.", {"{{page_number}}", "{original}"}},
