@@ -1,8 +1,12 @@
 // The main window: stored settings, its controls' states, keys and prompts, and
 // whole runs from the Convert button to the files on disk.
+#include <QAccessible>
+#include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
@@ -10,8 +14,10 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTimer>
 
 #include "bl/live_checks.h"
 #include "desktop/job_queue_model.h"
@@ -162,9 +168,23 @@ class WindowTest : public QObject {
                 widget<QAbstractButton>(window, box)->toggle();
             }
             window.settingsPanel().setOutputFolder(folder);
-            SavedSettings colour = window.settingsToSave();
-            colour.background = Rgb{16, 32, 255};
-            window.applySettings(colour);
+            // The colour box changes nothing when cancelled.
+            auto* background = widget<QPushButton>(window, "backgroundButton");
+            QStringList shown;
+            for (const bool accepted : {false, true}) {
+                whenOpens<QColorDialog>([accepted](QColorDialog* dialog) {
+                    dialog->setCurrentColor(QColor(16, 32, 255));
+                    accepted ? dialog->accept() : dialog->reject();
+                });
+                background->click();
+                shown << background->text();
+            }
+            QCOMPARE(shown, (QStringList{"White", "#1020FF"}));
+            // The swatch is framed on all four sides, so white shows on white.
+            const QImage swatch = background->icon().pixmap(16, 16).toImage();
+            for (const QPoint edge : {QPoint(8, 0), QPoint(0, 8), QPoint(15, 8), QPoint(8, 15)}) {
+                QCOMPARE(swatch.pixelColor(edge), QColor(0x70, 0x70, 0x70));
+            }
             window.resize(1111, 777);
             QVERIFY(window.close());
         }
@@ -195,8 +215,11 @@ class WindowTest : public QObject {
         window.settingsPanel().setOutputFolder(qpath(files_->out));
         widget<QAbstractButton>(window, "selectedPagesRadio")->toggle();
         // No file knows its page count yet: only the syntax counts.
+        const int width = window.settingsPanel().minimumSizeHint().width();
         pages->setText(QStringLiteral("1000001"));
         QCOMPARE(hint(window, "pagesHint"), problem(parse_page_selection("1000001", 1000000)));
+        // A long hint wraps instead of widening the settings.
+        QCOMPARE(window.settingsPanel().minimumSizeHint().width(), width);
         QVERIFY(addAndInspect(window.controller(), {files_->pdf("short.pdf", 3, 300.0, 400.0),
                                                     files_->pdf("wide.pdf", 10, 14400.0, 100.0)}));
         pages->setText(QStringLiteral("5"));
@@ -250,7 +273,23 @@ class WindowTest : public QObject {
         select(window, 0);
         select(window, 2);
         QCOMPARE(enabled(), "convertButton removeButton clearButton");
-        QTest::keyClick(widget(window, "queueView"), Qt::Key_Delete);
+        // The menu of a row in the selection acts on the whole selection.
+        auto* view = widget<QTableView>(window, "queueView");
+        auto* timer = new QTimer(view);
+        connect(timer, &QTimer::timeout, timer, [timer] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                timer->stop();
+                for (QAction* action : menu->actions()) {
+                    if (action->objectName() == "removeAction") {
+                        action->trigger();
+                    }
+                }
+                menu->close();
+            }
+        });
+        timer->start(5);
+        emit view->customContextMenuRequested(
+            view->visualRect(view->model()->index(2, 0)).center());
         QTRY_COMPARE(window.controller().model()->rowCount(), 1);
         QCOMPARE(window.controller().model()->jobs().first().fileName, "b.pdf");
     }
@@ -289,6 +328,11 @@ class WindowTest : public QObject {
                                     second + " — page 2 of 2 [3/3 100%] 100% — " + title}));
         QCOMPARE(statusLine(window), "2 files converted. 3 images saved.");
         QVERIFY(bar->isHidden());
+        // A status too long for its column can be read whole in its tooltip.
+        const QAbstractItemModel& rows = *controller.model();
+        QCOMPARE(rows.index(0, JobQueueModel::StatusColumn).data(Qt::ToolTipRole),
+                 rows.index(0, JobQueueModel::StatusColumn).data());
+        QVERIFY(rows.index(0, JobQueueModel::PagesColumn).data(Qt::ToolTipRole).isNull());
         QCOMPARE(window.windowTitle(), title);
         // Everything is unlocked, but nothing is left to convert until a file is
         // put back in line.
@@ -555,6 +599,11 @@ class WindowTest : public QObject {
         // its first page too, ready for a scroll back.
         pageAt(window.pagePane(), 60);
         QTRY_VERIFY_WITH_TIMEOUT(!window.pagePane().model().needsDrawing(1), kTimeoutMs);
+        // Thumbnails fill the pane row by row.
+        const QListView& view = *window.pagePane().view();
+        const auto at = [&](int page) { return view.visualRect(view.model()->index(page - 1, 0)); };
+        QVERIFY(at(2).top() == at(1).top() && at(2).left() > at(1).left());
+        QVERIFY(at(60).top() > at(1).top());
     }
 
     void aHostilePageFailsAndTheWindowGoesOn() {
@@ -614,6 +663,15 @@ class WindowTest : public QObject {
             }
         }
         QCOMPARE(visited, chain);
+        // A screen reader says that the preset box opens a list.
+        QVERIFY(
+            QAccessible::queryAccessibleInterface(widget(window, "presetCombo"))->state().hasPopup);
+        // The queue fills its box, and the handle above the pages never hides it.
+        auto* queue = widget<QTableView>(window, "queueView");
+        QVERIFY(queue->width() > widget(window, "filesGroup")->width() / 2);
+        auto* splitter = widget<QSplitter>(window, "filesSplitter");
+        splitter->setSizes({0, splitter->height()});
+        QVERIFY(splitter->sizes().first() > 0);
         // Tab leaves the table for the first control, and passing made no selection.
         QCOMPARE(QApplication::focusWidget()->objectName(), chain.first());
         QVERIFY(!widget<QTableView>(window, "queueView")->selectionModel()->hasSelection());
