@@ -84,9 +84,8 @@ void append_token(const Token& token, const NamingValues& values, std::string& o
     }
 }
 
-// The walk itself; `out` is null when only checking.
-MaybeError walk_template(std::string_view naming_template, const NamingValues* values,
-                         std::string* out) {
+// The checks on the text as a whole, before its tokens are read.
+MaybeError check_template_text(std::string_view naming_template) {
     if (naming_template.empty()) {
         return template_error("The naming template is empty.");
     }
@@ -96,20 +95,27 @@ MaybeError walk_template(std::string_view naming_template, const NamingValues* v
     if (!utf8::is_valid(naming_template)) {
         return template_error("The naming template is not valid UTF-8.");
     }
+    return std::nullopt;
+}
 
+// The walk itself; `out` is null when only checking.
+MaybeError walk_template(std::string_view naming_template, const NamingValues* values,
+                         std::string* out) {
+    if (MaybeError error = check_template_text(naming_template)) {
+        return error;
+    }
     bool has_page_number = false;
     std::size_t at = 0;
     const std::size_t size = naming_template.size();
     while (at < size) {
         const char c = naming_template[at];
-        if (c == '{') {
-            if (at + 1 < size && naming_template[at + 1] == '{') {
-                if (out) {
-                    *out += '{';
-                }
-                at += 2;
-                continue;
+        if ((c == '{' || c == '}') && at + 1 < size && naming_template[at + 1] == c) {
+            // A doubled brace stands for itself.
+            if (out) {
+                *out += c;
             }
+            at += 2;
+        } else if (c == '{') {
             const std::size_t close = naming_template.find('}', at + 1);
             if (close == std::string_view::npos) {
                 return template_error("Unclosed '{' in naming template.");
@@ -124,13 +130,6 @@ MaybeError walk_template(std::string_view naming_template, const NamingValues* v
             }
             at = close + 1;
         } else if (c == '}') {
-            if (at + 1 < size && naming_template[at + 1] == '}') {
-                if (out) {
-                    *out += '}';
-                }
-                at += 2;
-                continue;
-            }
             return template_error(
                 "Unmatched '}' in naming template; use '}}' for a literal brace.");
         } else if (c == '/' || c == '\\') {
